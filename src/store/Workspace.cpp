@@ -1,0 +1,102 @@
+#include "store/Workspace.h"
+
+#include "store/VtdFile.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+namespace kdr {
+
+Workspace::Workspace(const QString &programPath, QObject *parent)
+    : QObject(parent), m_programPath(QFileInfo(programPath).absoluteFilePath())
+{
+    setActiveSubfolder(QString());
+}
+
+QString Workspace::programFolder() const { return QFileInfo(m_programPath).absolutePath() + QLatin1Char('/'); }
+
+void Workspace::setActiveSubfolder(const QString &sub)
+{
+    QString s = sub;
+    s.replace(QLatin1Char('\\'), QLatin1Char('/'));
+    while (s.endsWith(QLatin1Char('/'))) s.chop(1);
+    m_activeSubfolder = s;
+    m_activeFolderPath = programFolder() + (s.isEmpty() ? QString() : s + QLatin1Char('/'));
+}
+
+QString Workspace::readerFilePath() const
+{
+    return m_baseName.isEmpty() ? QString() : m_activeFolderPath + m_baseName + QStringLiteral(".vtd");
+}
+
+QString Workspace::inactiveFolder() const
+{
+    return m_baseName.isEmpty() ? QString() : m_activeFolderPath + m_baseName;
+}
+
+bool Workspace::hasRestorableBackups() const
+{
+    const QString dir = inactiveFolder();
+    if (dir.isEmpty()) return false;
+    const QDir d(dir);
+    return d.exists() && !d.entryList({QStringLiteral("*.vtd")}, QDir::Files).isEmpty();
+}
+
+bool Workspace::selectedReaderOnline() const
+{
+    const int r = selectedReaderRow();
+    return r >= 0 && readers.storedValue(r, ReaderField::Status).toText() == kStatusOnline;
+}
+
+bool Workspace::saveCards()
+{
+    const QString path = readerFilePath();
+    if (path.isEmpty()) return false;
+    const QString err = SaveTableToFile(cards, path);
+    if (err.isEmpty()) return true;
+    if (m_prompter) m_prompter->message(DlgType::Error, err);
+    log.append(QStringLiteral("> ") + err);
+    return false;
+}
+
+bool Workspace::CreateNewTable(const QString &fileName)
+{
+    cards.resetToSlots(kSlots2000);
+    const QString err = SaveTableToFile(cards, fileName);
+    m_baseName = QFileInfo(fileName).completeBaseName();
+    emit buttonStateChanged();
+    if (!err.isEmpty()) {
+        if (m_prompter) m_prompter->message(DlgType::Error, err);
+        return false;
+    }
+    return true;
+}
+
+void Workspace::CheckAndAppendTable()
+{
+    if (cards.recordCount() != kSlots2000) return;
+    cards.disableControls();
+    cards.growToSlots(kSlots4000);
+    cards.setCurrent(0);
+    const int row = selectedReaderRow();
+    if (row >= 0) {
+        const QString path = m_activeFolderPath + readers.storedValue(row, ReaderField::VtdFileN).toText();
+        const QString err = SaveTableToFile(cards, path);
+        if (!err.isEmpty()) log.append(QStringLiteral("> ") + err);
+    }
+    log.append(QStringLiteral("> Applied 4000 possible cards."));
+    cards.enableControls();
+}
+
+void Workspace::SaveChangeParamToTable()
+{
+    if (cards.recordCount() == 0) return;
+    TableWalk walk(cards);
+    cards.setCurrent(0);
+    const int row = selectedReaderRow();
+    const bool changed = row >= 0 && readers.storedValue(row, ReaderField::ChangeParam).toBool();
+    cards.setValue(0, CardField::IsParamChanged, Value(changed));
+    saveCards();
+}
+
+} // namespace kdr

@@ -1,0 +1,72 @@
+#pragma once
+// The program's state outside the bus: the selected reader's card table, the reader list, the log,
+// the settings, the folders and the process flags. The window, kdrctl and the tests all drive it.
+#include "store/Log.h"
+#include "store/Prompter.h"
+#include "store/Records.h"
+#include "store/Settings.h"
+
+#include <QObject>
+#include <QString>
+
+namespace kdr {
+
+class Workspace : public QObject {
+    Q_OBJECT
+public:
+    // programPath: the program file; its folder holds the settings and the active folders.
+    explicit Workspace(const QString &programPath, QObject *parent = nullptr);
+
+    CardTable cards;    // tblCards
+    ReaderList readers; // tblKDRReaders
+    Log log;
+    Settings settings;
+
+    Prompter *prompter() const { return m_prompter; }
+    void setPrompter(Prompter *p) { m_prompter = p; }
+
+    QString programPath() const { return m_programPath; }
+    QString programFolder() const; // with trailing "/"
+    QString settingsPath() const { return Settings::fileFor(m_programPath); }
+
+    // ActiveFolderPath: program folder + active subfolder, ending with "/".
+    QString activeFolderPath() const { return m_activeFolderPath; }
+    void setActiveSubfolder(const QString &sub);
+    QString activeSubfolder() const { return m_activeSubfolder; }
+
+    QString readerBaseName() const { return m_baseName; }
+    void setReaderBaseName(const QString &n) { m_baseName = n; }
+    QString readerFilePath() const; // ActiveFolderPath + base name + ".vtd"; empty without a reader
+    QString inactiveFolder() const; // ActiveFolderPath + base name
+    bool hasRestorableBackups() const;
+
+    int selectedReaderRow() const { return readers.current(); }
+    bool selectedReaderOnline() const;
+
+    // Process flags, UI thread only.
+    bool loadingFiles = false;
+    bool downloadingFiles = false;
+    bool startupChainPending = true;
+
+    // Saves the card table to the selected reader's file; errors go to a message and the result.
+    bool saveCards();
+    // Replaces the card table by a new 2000-slot table written to `fileName` (full path).
+    bool CreateNewTable(const QString &fileName);
+    // Grows a 2000-slot table to 4000 slots and saves it; any other size is left alone.
+    void CheckAndAppendTable();
+    // Stores the selected reader's ChangeParam into the reader values record and saves.
+    void SaveChangeParamToTable();
+
+signals:
+    // The command availability may have changed (UpdateBtnState).
+    void buttonStateChanged();
+
+private:
+    QString m_programPath;
+    QString m_activeFolderPath;
+    QString m_activeSubfolder;
+    QString m_baseName;
+    Prompter *m_prompter = nullptr;
+};
+
+} // namespace kdr
