@@ -1,0 +1,143 @@
+// "Check KDR status": open the bus port, initialise the bus, search it, mark the answering
+// readers "ONLINE", offer to add readers that have no data file yet, then filter the list.
+#include "bus/BusEngine.h"
+
+#include "bus/ReaderParams.h"
+#include "store/Records.h"
+#include "store/TableRoutines.h"
+#include "store/Workspace.h"
+
+#include <QFileInfo>
+
+namespace kdr {
+
+using namespace Codec;
+
+void BusEngine::markAllReadersOffline()
+{
+    ReaderList &rl = m_ws.readers;
+    if (rl.isFiltered()) rl.setFiltered(false);
+    if (rl.recordCount() == 0) return;
+    // Frozen display: the reader selection does not react to the status changes.
+    rl.disableControls();
+    SetFieldInAllRecords(rl, ReaderField::Status, Value(kStatusOffline));
+    rl.enableControls();
+}
+
+void BusEngine::btnFindKDRClick()
+{
+    if (m_selected == QLatin1String("offline")) {
+        log(QStringLiteral("ERROR: You are in offline mode!"));
+        return;
+    }
+    if (m_ws.loadingFiles) {
+        log(QStringLiteral("ERROR: Loading files is still in progress!"));
+        return;
+    }
+    if (m_ws.downloadingFiles) {
+        log(QStringLiteral("ERROR: Downloading files is still in progress!"));
+        return;
+    }
+    if (!isPortEntry(m_selected)) return;
+    if (m_port->isOpen() && m_port->portName() != m_selected) m_port->close();
+    QString why;
+    if (!OpenKDRPort(m_port, m_selected, m_scanBaud == 28800, &why)) {
+        log(QStringLiteral("> ") + why);
+        return;
+    }
+    op.OperationState = HlxState::InitBus;
+    op.LastFoundSerial.clear();
+    InitHLXBUS();
+
+    m_ws.cards.disableControls();
+    markAllReadersOffline();
+    m_ws.cards.enableControls();
+    emit m_ws.buttonStateChanged();
+}
+
+void BusEngine::dataSearchHlx(const QString &line)
+{
+    if (!(Field(line, 1, 1) == QLatin1String("5") && Field(line, 7, 1) == QLatin1String("1"))) {
+        if (line != QLatin1String("1")) log(QStringLiteral("> ") + line);
+        return;
+    }
+    const QString serial = HexToDecimalText(FieldRange(line, 2, 6));
+    if (serial == op.LastFoundSerial) return; // the same reader answering again
+    m_filterTimer.stop();
+    op.LastFoundSerial = serial;
+    acceptReader(serial, QStringLiteral("> KDR-01, serial number: "));
+}
+
+void BusEngine::dataSearchMBus(const QString &line)
+{
+    m_filterTimer.stop(); // every answer cancels a pending filter, also one dropped below
+    const QString serial = HexToDecimalText(FieldRange(line, 2, 7));
+    op.LastFoundSerial = serial;
+    if (serial == QLatin1String("0")) return;
+    acceptReader(serial, QStringLiteral("> KDR-M, serial number: "));
+}
+
+void BusEngine::acceptReader(const QString &serial, const QString &logPrefix)
+{
+    log(logPrefix + serial + QLatin1Char(';'));
+    ReaderList &rl = m_ws.readers;
+    const qint32 serialNo = serial.toInt();
+    rl.disableControls();
+    int row = -1;
+    for (int r = 0; r < rl.recordCount(); ++r)
+        if (rl.storedValue(r, ReaderField::KDRSerial).toInt() == serialNo && !rl.storedValue(r, ReaderField::KDRSerial).isNull()) {
+            row = r;
+            break;
+        }
+
+    if (row < 0) {
+        Prompter *p = m_ws.prompter();
+        const Btn answer = p ? p->message(DlgType::Information,
+                                          QStringLiteral("New reader found. Do you want to add it in KDR data table?"),
+                                          {Btn::Ok, Btn::Cancel})
+                             : Btn::Cancel;
+        if (answer == Btn::Ok) {
+            const QString fileName = serial + QStringLiteral(".vtd");
+            const QString path = m_ws.activeFolderPath() + fileName;
+            // A file of that name belongs to some other reader record: never overwrite it.
+            if (QFileInfo::exists(path) || rl.findFile(fileName) >= 0) {
+                const QString msg = QStringLiteral("Data file %1 already exists; reader %2 was not added.").arg(path, serial);
+                log(QStringLiteral("> ERROR: ") + msg);
+                p->message(DlgType::Error, msg);
+            } else {
+                const int newRow = rl.appendRecord();
+                rl.setValue(newRow, ReaderField::VtdFileN, fileName);
+                rl.setValue(newRow, ReaderField::KDRSerial, Value(serialNo));
+                rl.setValue(newRow, ReaderField::Status, kStatusOnline);
+                rl.setValue(newRow, ReaderField::ASAdr, Value(qint32(0)));
+                rl.setValue(newRow, ReaderField::RelayT, Value(qint32(6)));
+                rl.setValue(newRow, ReaderField::REX, Value(qint32(0)));
+                if (m_ws.CreateNewTable(path)) {
+                    rl.setCurrent(newRow);
+                    StoreReaderParamsInTable(m_ws, newRow);
+                } else {
+                    rl.removeRecord(newRow); // no file, no reader: the list shows what is on disk
+                }
+            }
+        }
+    } else {
+        rl.setValue(row, ReaderField::Status, kStatusOnline);
+    }
+
+    for (int r = 0; r < rl.recordCount(); ++r)
+        if (rl.storedValue(r, ReaderField::Status).toText() == kStatusOnline) {
+            m_filterTimer.start();
+            break;
+        }
+    rl.enableControls();
+    emit m_ws.buttonStateChanged();
+}
+
+void BusEngine::FilterTimerTimer()
+{
+    m_filterTimer.stop();
+    m_ws.readers.setFiltered(true);
+    emit m_ws.buttonStateChanged();
+}
+
+} // namespace kdr
