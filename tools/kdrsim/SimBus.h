@@ -76,12 +76,12 @@ class Reader {
 public:
     static constexpr int kBlockSize = 256;
 
-    // slots: 2000 or 4000. version: three hex digits major/minor/build (0x20C = 2.0.12).
+    // slotCount: 2000 or 4000. version: three hex digits major/minor/build (0x20C = 2.0.12).
     // A 2000-slot reader has blocks 0..63, a 4000-slot reader blocks 0..127.
-    explicit Reader(quint32 serial, int slots = 2000, int version = 0x20C);
+    explicit Reader(quint32 serial, int slotCount = 2000, int version = 0x20C);
 
     quint32 serial() const { return m_serial; }
-    int slots() const { return m_slots; }
+    int slotCount() const { return m_slots; }
     int version() const { return m_version; }
     void setVersion(int v) { m_version = v; }
     int memorySize() const { return int(m_mem.size()); }
@@ -91,7 +91,7 @@ public:
     void write(int address, const QByteArray &bytes);
     const QByteArray &memory() const { return m_mem; }
 
-    // Slot helpers (slot 1..slots()). card 0xFFFFFF = empty.
+    // Slot helpers (slot 1..slotCount()). card 0xFFFFFF = empty.
     quint32 cardNumber(int slot) const;
     quint8 function(int slot) const;
     QByteArray slotRecord(int slot) const; // the 8 bytes
@@ -175,7 +175,7 @@ public:
     quint32 interfaceSerial() const { return m_ifSerial; }
 
     // Readers on the bus, in search-answer order. Adding a serial that exists replaces it.
-    Reader &addReader(quint32 serial, int slots = 2000, int version = 0x20C);
+    Reader &addReader(quint32 serial, int slotCount = 2000, int version = 0x20C);
     Reader &addReader(std::unique_ptr<Reader> r);
     Reader *reader(quint32 serial) const;
     QList<Reader *> readers() const;
@@ -220,9 +220,13 @@ public:
     void purgeInput();
     // Drop every answer not yet delivered.
     void cancelPending();
+    // One transport at a time holds the port (a second open is refused as "busy").
+    bool claimPort(QObject *owner);
+    void releasePort(QObject *owner);
+    QObject *portOwner() const { return m_owner; }
 
 signals:
-    // Bytes for the program, at their due time (one or more whole lines).
+    // Bytes for the program, at their due time (one whole line with its EOT).
     void toProgram(const QByteArray &bytes);
     // Fault "portlost": the transport must close the port under the program now.
     void portLost(const QString &reason);
@@ -232,13 +236,14 @@ private:
     struct Outgoing {
         qint64 dueUs;
         QByteArray bytes;
+        bool lost; // the port-lost event instead of bytes
     };
     struct Switches;
 
     void handleTelegram(const QByteArray &raw, const LineSettings &line, qint64 arrivalUs);
-    QList<QByteArray> answerHlx(Kind &kind, const QByteArray &payload, bool &nakable);
-    QList<QByteArray> answerMBus(Kind &kind, const QByteArray &payload, bool &nakable);
-    void queueAnswer(Kind kind, QList<QByteArray> lines, qint64 arrivalUs, bool mbus);
+    QList<QByteArray> answerHlx(Kind &kind, const QByteArray &body);
+    QList<QByteArray> answerMBus(Kind &kind, const QByteArray &body);
+    void queueAnswer(Kind kind, QList<QByteArray> lines, qint64 arrivalUs);
     bool fire(FaultSwitch &s);
     void note(const QString &text);
     void addTrace(TraceEntry::Dir dir, const QByteArray &data, const QString &text);
@@ -259,9 +264,9 @@ private:
 
     std::mt19937 m_rng;
     std::unique_ptr<Switches> m_sw;
+    QObject *m_owner = nullptr;
 
     QByteArray m_inBuf;          // bytes of a telegram not yet complete
-    bool m_inGarbled = false;    // the telegram being received was garbled
     qint64 m_wireInFreeUs = 0;   // program -> interface line busy until
     qint64 m_wireOutFreeUs = 0;  // interface -> program line busy until
     std::deque<Outgoing> m_out;
