@@ -52,6 +52,8 @@ bool Workspace::saveCards()
 {
     const QString path = readerFilePath();
     if (path.isEmpty()) return false;
+    // An empty table means the reader's file could not be loaded: never write it over the file.
+    if (cards.recordCount() == 0) return false;
     const QString err = SaveTableToFile(cards, path);
     if (err.isEmpty()) return true;
     if (m_prompter) m_prompter->message(DlgType::Error, err);

@@ -47,6 +47,9 @@ public:
     bool loadingFiles = false;
     bool downloadingFiles = false;
     bool startupChainPending = true;
+    // Set just before the program's own file operations in the active folder, so that the folder
+    // watch drops the notification they cause.
+    bool ignoreNextWatchEvent = false;
 
     // Saves the card table to the selected reader's file; errors go to a message and the result.
     bool saveCards();
