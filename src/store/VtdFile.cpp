@@ -144,54 +144,52 @@ VtdReadResult readImpl(const QByteArray &data, Table &table, int maxRecords)
     // Guard the reservation against absurd counts in damaged files.
     table.reserve(std::min<qint64>(want, data.size() / std::max<qsizetype>(1, r.definitions.size() * (wideLengths ? 4 : 2)) + 1));
     for (int rec = 0; rec < want; ++rec) {
-        std::vector<std::pair<int, Value>> values;
-        values.reserve(map.size());
+        // The record is filled in place and dropped again when the file ends inside it.
+        const int row = table.appendRecord();
+        bool complete = true;
         for (const Slot &s : map) {
             qint32 len = 0;
+            const char *p = nullptr;
             if (wideLengths) {
-                if (!rd.i32(len)) goto truncated;
+                complete = rd.i32(len);
             } else {
-                quint16 l16;
-                if (!rd.u16(l16)) goto truncated;
+                quint16 l16 = 0;
+                complete = rd.u16(l16);
                 len = l16;
             }
-            if (len == 0) continue;
-            const char *p;
-            if (len < 0 || !rd.bytes(len, p)) goto truncated;
-            if (s.field < 0) continue;
+            if (complete && len != 0) complete = len > 0 && rd.bytes(len, p);
+            if (!complete) break;
+            if (len == 0 || s.field < 0) continue;
             switch (s.type) {
             case FieldType::Text: {
                 qsizetype n = len;
-                if (s.fileType == kTypeText && n > 0 && p[n - 1] == '\0') n = qsizetype(strnlen(p, size_t(n)));
+                if (s.fileType == kTypeText && p[n - 1] == '\0') n = qsizetype(strnlen(p, size_t(n)));
                 if (s.size > 0 && n > s.size) n = s.size;
-                values.emplace_back(s.field, Value(decodeCp1252(p, n)));
+                table.setValue(row, s.field, Value(decodeCp1252(p, n)));
                 break;
             }
             case FieldType::Integer: {
                 char buf[4] = {0, 0, 0, 0};
                 std::memcpy(buf, p, size_t(std::min<qint32>(len, 4)));
-                values.emplace_back(s.field, Value(qFromLittleEndian<qint32>(buf)));
+                table.setValue(row, s.field, Value(qFromLittleEndian<qint32>(buf)));
                 break;
             }
             case FieldType::Boolean: {
                 bool v = false;
                 for (qint32 k = 0; k < std::min<qint32>(len, 2); ++k) v = v || p[k] != 0;
-                values.emplace_back(s.field, Value(v));
+                table.setValue(row, s.field, Value(v));
                 break;
             }
             }
         }
-        {
-            const int row = table.appendRecord();
-            for (auto &fv : values) table.setValue(row, fv.first, fv.second);
-            ++r.recordsRead;
+        if (!complete) {
+            table.removeRecord(row);
+            r.ok = false;
+            r.error = QStringLiteral("The file ends inside record %1 of %2 (at byte %3); %4 records were read.")
+                          .arg(rec + 1).arg(r.recordCount).arg(rd.offset(data)).arg(r.recordsRead);
+            break;
         }
-        continue;
-    truncated:
-        r.ok = false;
-        r.error = QStringLiteral("The file ends inside record %1 of %2 (at byte %3); %4 records were read.")
-                      .arg(rec + 1).arg(r.recordCount).arg(rd.offset(data)).arg(r.recordsRead);
-        break;
+        ++r.recordsRead;
     }
     table.setCurrent(table.recordCount() > 0 ? 0 : -1);
     table.enableControls();
@@ -273,26 +271,37 @@ QList<FieldDef> fieldsForDefinitions(const QList<VtdFieldDef> &defs)
 QByteArray writeVtd(const Table &table)
 {
     const auto &fields = table.fields();
-    QByteArray b;
-    b.reserve(512 + qsizetype(table.recordCount()) * (fields.size() * 4 + 16));
-    putU16(b, 3);
-    putU16(b, quint16(fields.size()));
+    QByteArray header;
+    putU16(header, 3);
+    putU16(header, quint16(fields.size()));
+    qsizetype perRecord = 0; // upper bound of one record's bytes
     for (const FieldDef &f : fields) {
         const QByteArray name = f.name.toLatin1();
-        putU16(b, quint16(name.size()));
-        b.append(name);
-        putU16(b, typeCode(f.type));
-        putU16(b, f.type == FieldType::Text ? quint16(f.size) : 0);
-        putI32(b, 0);
+        putU16(header, quint16(name.size()));
+        header.append(name);
+        putU16(header, typeCode(f.type));
+        putU16(header, f.type == FieldType::Text ? quint16(f.size) : 0);
+        putI32(header, 0);
+        perRecord += 4 + (f.type == FieldType::Text ? std::max(f.size, 1) : 4);
     }
-    putU16(b, 0);
-    putI32(b, table.recordCount());
+    putU16(header, 0);
+    putI32(header, table.recordCount());
+
+    // One buffer sized for the worst case, filled through a pointer: this runs on every edit.
+    QByteArray b(header.size() + qsizetype(table.recordCount()) * perRecord, Qt::Uninitialized);
+    char *p = b.data();
+    std::memcpy(p, header.constData(), size_t(header.size()));
+    p += header.size();
+    auto i32 = [&p](qint32 v) {
+        qToLittleEndian(v, p);
+        p += 4;
+    };
     for (int rec = 0; rec < table.recordCount(); ++rec) {
         for (int fi = 0; fi < fields.size(); ++fi) {
             const FieldDef &f = fields[fi];
             const Value &v = table.storedValue(rec, fi);
             if (f.calculated || v.isNull()) {
-                putI32(b, 0);
+                i32(0);
                 continue;
             }
             switch (f.type) {
@@ -300,21 +309,29 @@ QByteArray writeVtd(const Table &table)
                 QByteArray t = encodeCp1252(v.toText());
                 if (f.size > 0 && t.size() > f.size) t.truncate(f.size);
                 if (t.isEmpty()) t = QByteArray(1, '\0'); // empty, not NULL
-                putI32(b, qint32(t.size()));
-                b.append(t);
+                if (f.size <= 0) { // unbounded text: the estimate does not cover it
+                    const qsizetype used = p - b.constData();
+                    b.resize(b.size() + t.size() + 4);
+                    p = b.data() + used;
+                }
+                i32(qint32(t.size()));
+                std::memcpy(p, t.constData(), size_t(t.size()));
+                p += t.size();
                 break;
             }
             case FieldType::Integer:
-                putI32(b, 4);
-                putI32(b, v.toInt());
+                i32(4);
+                i32(v.toInt());
                 break;
             case FieldType::Boolean:
-                putI32(b, 2);
-                putU16(b, v.toBool() ? 1 : 0);
+                i32(2);
+                qToLittleEndian<quint16>(v.toBool() ? 1 : 0, p);
+                p += 2;
                 break;
             }
         }
     }
+    b.truncate(p - b.constData());
     return b;
 }
 
