@@ -231,7 +231,7 @@ QWidget *MainWindow::buildReaderGroup()
     m_readerGrid->verticalHeader()->setDefaultSectionSize(20);
     m_readerGrid->verticalHeader()->setVisible(false);
     m_readerGrid->horizontalHeader()->setStretchLastSection(true);
-    const int readerWidths[] = {110, 70, 55, 60, 50, 60, 120};
+    const int readerWidths[] = {96, 64, 52, 58, 46, 52, 110};
     for (int c = 0; c < 7; ++c) m_readerGrid->setColumnWidth(c, readerWidths[c]);
     v->addWidget(m_readerGrid, 1);
     followCurrent(m_readerGrid, m_readerProxy, m_readerModel);
@@ -294,7 +294,7 @@ QWidget *MainWindow::buildCardGroup()
     m_cardGrid->verticalHeader()->setVisible(false);
     m_cardGrid->horizontalHeader()->setStretchLastSection(true);
     m_cardGrid->setToolTip(QStringLiteral("- Double click for change card\r\n- Use (CTRL + mouse click) or (SHIFT + arrow keys) to select multiple cards"));
-    const int cardWidths[] = {42, 70, 70, 110, 26, 150};
+    const int cardWidths[] = {40, 66, 66, 92, 24, 150};
     for (int c = 0; c < 6; ++c) m_cardGrid->setColumnWidth(c, cardWidths[c]);
     v->addWidget(m_cardGrid, 1);
     followCurrent(m_cardGrid, m_cardProxy, m_cardModel);
