@@ -22,7 +22,7 @@ constexpr int kAddedWaitMs = 500; // lets the writer of an added file finish
 bool isTempName(const QString &n) { return n.size() >= 9 && n.startsWith(QLatin1Char('.')) && n.at(n.size() - 7) == QLatin1Char('.'); }
 bool isAtomicTempFor(const QString &tmp, const QString &target)
 {
-    return tmp.size() == target.size() + 9 && tmp.startsWith(QLatin1Char('.') + target + QLatin1Char('.'));
+    return tmp.size() == target.size() + 8 && tmp.startsWith(QLatin1Char('.') + target + QLatin1Char('.'));
 }
 QString baseNameOf(const QString &fileName) { return QFileInfo(fileName).completeBaseName(); }
 
@@ -422,7 +422,7 @@ void ReaderStore::restoreSelection(int remembered, bool rememberedGone)
 {
     const int count = m_ws.readers.recordCount();
     if (count == 0) {
-        if (m_selectedRow >= 0 || m_ws.cards.recordCount() > 0) readerAfterScroll(-1);
+        readerAfterScroll(-1);
         return;
     }
     const int target = nearestVisibleRow(remembered < 0 ? 0 : std::min(remembered, count - 1));
