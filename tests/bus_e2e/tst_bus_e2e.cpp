@@ -1,0 +1,239 @@
+// Scan and reader search through QSerialPort against the simulator on a pseudo-terminal, at both
+// interface speeds; what the simulator received comes from its --trace output.
+#include "bus/BusEngine.h"
+#include "bus/QtSerialLink.h"
+#include "store/Records.h"
+#include "store/ScriptedPrompter.h"
+#include "store/Workspace.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+#include <unistd.h>
+
+using namespace kdr;
+
+namespace {
+
+// kdrsim with its pty behind a symbolic link in a temporary folder.
+struct SimProcess {
+    QProcess proc;
+    QString link;
+    QByteArray errText;
+
+    bool start(const QString &dir, const QStringList &args)
+    {
+        const QString bin = qEnvironmentVariable("KDR_TEST_BIN_DIR") + QStringLiteral("/tools/kdrsim/kdrsim");
+        if (!QFile::exists(bin)) return false;
+        link = dir + QStringLiteral("/kdr-tty");
+        proc.start(bin, args + QStringList{"--trace", "--latency", "5", "--pty-link", link});
+        if (!proc.waitForStarted(5000)) return false;
+        // The slave and link paths are printed on stdout, the trace goes to stderr.
+        QByteArray outText;
+        return QTest::qWaitFor([&] {
+            outText += proc.readAllStandardOutput();
+            errText += proc.readAllStandardError();
+            return outText.contains("link: ") || errText.contains("link: ");
+        }, 5000);
+    }
+    // Normalised payloads the simulator received ("<- 580B").
+    QStringList received()
+    {
+        errText += proc.readAllStandardError();
+        QStringList out;
+        static const QRegularExpression re(QStringLiteral("<- (\\S+)"));
+        for (const QByteArray &l : errText.split('\n')) {
+            const auto m = re.match(QString::fromLatin1(l));
+            if (m.hasMatch()) out << m.captured(1);
+        }
+        return out;
+    }
+    ~SimProcess()
+    {
+        if (proc.state() != QProcess::NotRunning) {
+            proc.terminate();
+            if (!proc.waitForFinished(3000)) proc.kill();
+        }
+    }
+};
+
+struct Program {
+    QTemporaryDir dir;
+    Workspace ws;
+    ScriptedPrompter prompter;
+    std::unique_ptr<BusEngine> engine;
+
+    explicit Program(const QString &port) : ws(dir.path() + QStringLiteral("/KDR02.x64"))
+    {
+        ws.setPrompter(&prompter);
+        ws.settings.extraPorts = port;
+        ws.settings.lastPort = port;
+        engine = std::make_unique<BusEngine>(ws, [](QObject *p) { return new QtSerialLink(p); });
+        engine->setPortLister([] { return QStringList{}; });
+    }
+    int addReader(qint32 serial)
+    {
+        ws.cards.resetToSlots(kSlots2000);
+        ws.cards.setValue(0, CardField::KDRSerial, Value(serial));
+        ws.setReaderBaseName(QString::number(serial));
+        ws.saveCards();
+        const int row = ws.readers.appendFromCardTable(QString::number(serial) + ".vtd", ws.cards);
+        ws.readers.setCurrent(row);
+        return row;
+    }
+    bool scan()
+    {
+        engine->cbPortDropDown();
+        engine->btnScanPortClick();
+        return QTest::qWaitFor([this] { return engine->scanPortEnabled() && !engine->scanning(); }, 10000);
+    }
+    QString status(int row) const { return ws.readers.storedValue(row, ReaderField::Status).toText(); }
+    bool inOrder(const QStringList &expected) const
+    {
+        int at = 0;
+        for (const QString &l : ws.log.lines())
+            if (at < expected.size() && l == expected.at(at)) ++at;
+        return at == expected.size();
+    }
+};
+
+} // namespace
+
+class TestBusE2E : public QObject {
+    Q_OBJECT
+private slots:
+    void scanAndSearch_data();
+    void scanAndSearch();
+    void portLostClosesOnce();
+    void openFailureInPlainWords_data();
+    void openFailureInPlainWords();
+    void secondOpenIsBusy();
+};
+
+void TestBusE2E::scanAndSearch_data()
+{
+    QTest::addColumn<QString>("bus");
+    QTest::addColumn<QStringList>("telegrams");
+    QTest::addColumn<QStringList>("lines");
+    QTest::newRow("HLX:BUS 9600") << "hlx5" << QStringList{".3F", "580B", "5200"}
+                                  << QStringList{"> Interface type: KIM3110", "> Interface serial number: 74565",
+                                                 "> Initializing HLX:BUS...", "> Response to InitHLXBUS OK!",
+                                                 "> Searching KDR on HLX:BUS...", "> Response to SearchDevice OK!",
+                                                 "> KDR-01, serial number: 123456;", "> KDR-01, serial number: 70000;"};
+    QTest::newRow("M:BUS 28800") << "mbus" << QStringList{"-", "FFFFFF0000000400000B020103080000FE0000000000"}
+                                 << QStringList{">> Interface not found on @", "> Searching Interface(M) on @...",
+                                                "> Interface type: KIM3121", "> Interface serial number: 0 (not used)",
+                                                "> Initializing M:BUS...", "> Searching KDR on M:BUS...",
+                                                "> Response to SearchDevice OK!", "> KDR-M, serial number: 123456;",
+                                                "> KDR-M, serial number: 70000;"};
+}
+
+void TestBusE2E::scanAndSearch()
+{
+    QFETCH(QString, bus);
+    QFETCH(QStringList, telegrams);
+    QFETCH(QStringList, lines);
+    QTemporaryDir simDir;
+    SimProcess sim;
+    QVERIFY2(sim.start(simDir.path(), {"--bus", bus, "--reader", "123456", "--reader", "70000:4000"}),
+             "kdrsim did not start (KDR_TEST_BIN_DIR set?)");
+    Program prog(sim.link);
+    const int known = prog.addReader(123456);
+    const int absent = prog.addReader(999);
+    prog.prompter.queueButton(Btn::Ok); // add reader 70000
+    QVERIFY(prog.scan());
+    QVERIFY2(prog.engine->findKdrEnabled(), qPrintable(prog.ws.log.lines().join('\n')));
+    prog.engine->btnFindKDRClick();
+    QVERIFY2(QTest::qWaitFor([&] { return prog.ws.readers.isFiltered(); }, 5000), qPrintable(prog.ws.log.lines().join('\n')));
+
+    // The simulator saw exactly these telegrams; at 9600 the M:BUS scan never ran, over M:BUS
+    // the 9600 scan telegram reached it at the wrong speed and was not understood.
+    QStringList got = sim.received();
+    got.removeIf([](const QString &t) { return t.startsWith("garbled"); });
+    QCOMPARE(got, telegrams);
+    for (QString &l : lines) l.replace('@', sim.link);
+    QVERIFY2(prog.inOrder(lines), qPrintable(prog.ws.log.lines().join('\n')));
+    QVERIFY(prog.ws.log.contains("> Interface found on " + sim.link));
+    QCOMPARE(prog.status(known), kStatusOnline);
+    QCOMPARE(prog.status(absent), kStatusOffline);
+    const int added = prog.ws.readers.findFile("70000.vtd");
+    QVERIFY(added >= 0);
+    QCOMPARE(prog.status(added), kStatusOnline);
+    QVERIFY(QFile::exists(prog.ws.activeFolderPath() + "70000.vtd"));
+    QCOMPARE(prog.engine->busAt9600(), bus != "mbus");
+    QCOMPARE(prog.ws.readers.visibleRecords().size(), 2);
+}
+
+// The simulator hangs up under the open bus port: the port is closed once and the log says so,
+// however many errors Qt reports.
+void TestBusE2E::portLostClosesOnce()
+{
+    QTemporaryDir simDir;
+    SimProcess sim;
+    QVERIFY(sim.start(simDir.path(), {"--bus", "hlx5", "--reader", "123456", "--fault", "portlost=1,after=1"}));
+    Program prog(sim.link);
+    prog.addReader(123456);
+    QVERIFY(prog.scan());
+    QVERIFY(prog.engine->findKdrEnabled());
+    prog.engine->btnFindKDRClick();
+    QVERIFY2(QTest::qWaitFor([&] { return !prog.engine->busOpen(); }, 5000), qPrintable(prog.ws.log.lines().join('\n')));
+    QTest::qWait(500);
+    const QStringList lost = prog.ws.log.lines().filter(QRegularExpression("^> Port .* was lost: .* The port is closed\\.$"));
+    QCOMPARE(lost.size(), 1);
+    QVERIFY(!prog.engine->busOpen());
+}
+
+void TestBusE2E::openFailureInPlainWords_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("needle");
+    QTest::newRow("missing") << "missing" << "does not exist";
+    QTest::newRow("no rights") << "rights" << "sudo usermod -a -G";
+    QTest::newRow("busy") << "busy" << "ModemManager";
+}
+
+void TestBusE2E::openFailureInPlainWords()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, needle);
+    QTemporaryDir dir;
+    QString path = dir.path() + "/ttyNone";
+    if (kind != "missing") {
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.close();
+    }
+    if (kind == "rights") {
+        if (::geteuid() == 0) QSKIP("root may open anything");
+        QVERIFY(QFile::setPermissions(path, QFileDevice::Permissions()));
+    }
+    const QString text = QtSerialLink::explainOpenFailure(path, QSerialPort::PermissionError, "Permission denied");
+    QVERIFY2(text.contains(needle), qPrintable(text));
+    QVERIFY2(text.contains(path) || text.contains(dir.path()), qPrintable(text));
+    // Through open(): a missing device gives the same words.
+    if (kind == "missing") {
+        QtSerialLink link;
+        QString err;
+        QVERIFY(!link.open(path, 9600, 1, &err));
+        QVERIFY2(err.contains(needle), qPrintable(err));
+    }
+}
+
+void TestBusE2E::secondOpenIsBusy()
+{
+    QTemporaryDir simDir;
+    SimProcess sim;
+    QVERIFY(sim.start(simDir.path(), {"--bus", "hlx5"}));
+    QtSerialLink first, second;
+    QString err;
+    QVERIFY2(first.open(sim.link, 9600, 1, &err), qPrintable(err));
+    QVERIFY(!second.open(sim.link, 9600, 1, &err));
+    QVERIFY2(err.contains("busy"), qPrintable(err));
+}
+
+QTEST_GUILESS_MAIN(TestBusE2E)
+#include "tst_bus_e2e.moc"
