@@ -13,6 +13,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSerialPort>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -207,8 +208,8 @@ private slots:
     void faults_data();
     void faults();
     void faultSeedReproducible();
-    void faultSpecErrors_data();
-    void faultSpecErrors();
+    void faultTextErrors_data();
+    void faultTextErrors();
     void delayedAnswer();
     void portLost();
     void pacing_data();
@@ -219,6 +220,7 @@ private slots:
     void vtdStartState();
     void ptyHlx();
     void ptyMBusSpeedFromSlave();
+    void ptyThroughQSerialPort();
     void cliErrors_data();
     void cliErrors();
     void cliHelp();
@@ -631,9 +633,9 @@ void TestSim::faultSeedReproducible()
     QVERIFY(a.contains(QLatin1Char('1'))); // some came through
 }
 
-void TestSim::faultSpecErrors_data()
+void TestSim::faultTextErrors_data()
 {
-    QTest::addColumn<QString>("spec");
+    QTest::addColumn<QString>("faultText");
     QTest::newRow("no value") << "drop";
     QTest::newRow("not a number") << "drop=abc";
     QTest::newRow("rate above 1") << "drop=1.5";
@@ -647,14 +649,14 @@ void TestSim::faultSpecErrors_data()
     QTest::newRow("negative after") << "drop=1,after=-1";
 }
 
-void TestSim::faultSpecErrors()
+void TestSim::faultTextErrors()
 {
-    QFETCH(QString, spec);
+    QFETCH(QString, faultText);
     Bus bus(Model::KIM3110);
     QVERIFY(bus.setFault(QStringLiteral("drop=3"), nullptr));
     QString err;
-    QVERIFY(!bus.setFault(spec, &err));
-    QVERIFY2(err.contains(spec), qPrintable(err));
+    QVERIFY(!bus.setFault(faultText, &err));
+    QVERIFY2(err.contains(faultText), qPrintable(err));
     // A refused switch leaves the others as they were.
     QCOMPARE(bus.faultSwitch(Fault::Drop).count, 3);
 }
@@ -959,6 +961,7 @@ void TestSim::ptyMBusSpeedFromSlave()
     // The program's scan: 9600 first (silence from an M:BUS interface), then 28800 with 2 stop bits.
     QVERIFY(setPtyLineSettings(sim.fd, 9600, 1));
     QCOMPARE(sim.ask(QByteArray("\x01.3F\x04")), QStringList{});
+    QCOMPARE(sim.ask(QByteArray("\x01-\x04")), QStringList{}); // answered at 28800 only
     QVERIFY(setPtyLineSettings(sim.fd, 28800, 2));
     QCOMPARE(sim.ask(QByteArray("\x01-\x04")), QStringList{"-121"});
     const QStringList v = sim.ask(tg("FFFFFF01E240040000010D00"));
@@ -978,6 +981,44 @@ void TestSim::ptyMBusSpeedFromSlave()
     QVERIFY(bus.reader(123456));
     QCOMPARE(bus.reader(123456)->cardNumber(1), quint32(654321));
     QCOMPARE(bus.reader(123456)->slotCount(), 4000);
+}
+
+// The program's real port path: QSerialPort sets 28800 through termios2; the simulator must see it.
+void TestSim::ptyThroughQSerialPort()
+{
+    QTemporaryDir dir;
+    const QString link = dir.filePath(QStringLiteral("kdr-mbus"));
+    PtySim sim;
+    QVERIFY(sim.start({QStringLiteral("--bus"), QStringLiteral("mbus"), QStringLiteral("--reader"), QStringLiteral("123456"),
+                       QStringLiteral("--pty-link"), link, QStringLiteral("--latency"), QStringLiteral("0")}));
+
+    auto scan = [&](qint32 baud, QSerialPort::StopBits stop, const QByteArray &telegram) {
+        QSerialPort port(link);
+        port.setBaudRate(baud);
+        port.setDataBits(QSerialPort::Data8);
+        port.setParity(QSerialPort::NoParity);
+        port.setStopBits(stop);
+        port.setFlowControl(QSerialPort::NoFlowControl);
+        if (!port.open(QIODevice::ReadWrite)) return QStringLiteral("<open failed: %1>").arg(port.errorString());
+        port.write(telegram);
+        port.waitForBytesWritten(1000);
+        QByteArray in;
+        QElapsedTimer t;
+        t.start();
+        while (t.elapsed() < 500 && !in.contains(char(0x04))) {
+            if (port.waitForReadyRead(50)) in += port.readAll();
+        }
+        port.close();
+        return norm(in);
+    };
+    // The right telegram at the wrong speed or with one stop bit: the interface does not hear it.
+    QCOMPARE(scan(9600, QSerialPort::OneStop, QByteArray("\x01-\x04")), QString());
+    QCOMPARE(scan(28800, QSerialPort::OneStop, QByteArray("\x01-\x04")), QString());
+    QCOMPARE(scan(28800, QSerialPort::TwoStop, QByteArray("\x01-\x04")), QStringLiteral("-121"));
+
+    ::kill(pid_t(sim.proc.processId()), SIGTERM);
+    QVERIFY(sim.proc.waitForFinished(5000));
+    QCOMPARE(sim.proc.exitCode(), 0);
 }
 
 void TestSim::cliErrors_data()

@@ -260,16 +260,16 @@ QStringList Bus::faultNames()
     return n;
 }
 
-bool Bus::setFault(const QString &spec, QString *error)
+bool Bus::setFault(const QString &faultText, QString *error)
 {
     auto fail = [&](const QString &e) {
-        if (error) *error = QStringLiteral("fault \"%1\": %2").arg(spec, e);
+        if (error) *error = QStringLiteral("fault \"%1\": %2").arg(faultText, e);
         return false;
     };
-    const int eq = int(spec.indexOf(QLatin1Char('=')));
+    const int eq = int(faultText.indexOf(QLatin1Char('=')));
     if (eq <= 0) return fail(QStringLiteral("expected name=rate|count, e.g. drop=0.1 or nak.page=2"));
-    const QString name = spec.left(eq).trimmed().toLower();
-    const QStringList parts = spec.mid(eq + 1).split(QLatin1Char(','));
+    const QString name = faultText.left(eq).trimmed().toLower();
+    const QStringList parts = faultText.mid(eq + 1).split(QLatin1Char(','));
 
     FaultSwitch *s = nullptr;
     if (name.startsWith(QStringLiteral("nak."))) {

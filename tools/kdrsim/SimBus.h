@@ -126,7 +126,7 @@ private:
 
 // A fault switch: fires on a share of its occasions (rate 0..1, drawn from the bus's seeded
 // generator) or on a number of them (count), after skipping the first `after` occasions.
-// Spec text: "0.25", "3", "1,after=40".
+// Text form: "0.25", "3", "1,after=40".
 struct FaultSwitch {
     double rate = 0.0;
     int count = 0;
@@ -201,7 +201,7 @@ public:
     // Faults. setFault("nak.page=2"), setFault("drop=0.1"), setFault("vanish=1,after=40"),
     // setFault("delay=1,ms=7000"); rate 0 / count 0 switches a fault off.
     void setSeed(quint32 seed);
-    bool setFault(const QString &spec, QString *error);
+    bool setFault(const QString &faultText, QString *error);
     void clearFaults();
     const FaultSwitch &faultSwitch(Fault f, Kind k = Kind::Unknown) const;
     static QStringList faultNames();

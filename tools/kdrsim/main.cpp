@@ -138,22 +138,22 @@ int main(int argc, char **argv)
         if (!r) return fail(err);
         bus.addReader(std::move(r));
     }
-    for (const QString &spec : cl.values(readerOpt)) {
-        const QStringList p = spec.split(QLatin1Char(':'));
+    for (const QString &readerArg : cl.values(readerOpt)) {
+        const QStringList p = readerArg.split(QLatin1Char(':'));
         const quint32 serial = p[0].toUInt(&ok);
         if (!ok || serial == 0 || serial > 0xFFFFFF)
-            return fail(QStringLiteral("--reader %1: the serial number must be 1 to 16777215").arg(spec));
+            return fail(QStringLiteral("--reader %1: the serial number must be 1 to 16777215").arg(readerArg));
         int nslots = 2000, version = 0x20C;
         if (p.size() > 1 && !p[1].isEmpty()) {
             nslots = p[1].toInt(&ok);
-            if (!ok || (nslots != 2000 && nslots != 4000)) return fail(QStringLiteral("--reader %1: slots must be 2000 or 4000").arg(spec));
+            if (!ok || (nslots != 2000 && nslots != 4000)) return fail(QStringLiteral("--reader %1: slots must be 2000 or 4000").arg(readerArg));
         }
         if (p.size() > 2) {
             const auto v = parseVersion(p[2]);
-            if (!v) return fail(QStringLiteral("--reader %1: version must look like 2.0.12 or 20C").arg(spec));
+            if (!v) return fail(QStringLiteral("--reader %1: version must look like 2.0.12 or 20C").arg(readerArg));
             version = *v;
         }
-        if (p.size() > 3) return fail(QStringLiteral("--reader %1: too many fields").arg(spec));
+        if (p.size() > 3) return fail(QStringLiteral("--reader %1: too many fields").arg(readerArg));
         bus.addReader(serial, nslots, version);
     }
     if (!isMBus(model))
