@@ -372,20 +372,15 @@ void BusEngine::PortDataSent()
     if (m_watchArmed) startWatchdog();
 }
 
-// Starting keeps the time already counted, unless the end had been reached.
+// A running watchdog keeps its start: requests sent while it runs (the read stream) do not
+// push the time-out further away. Every stop also clears it.
 void BusEngine::startWatchdog()
 {
     if (m_watchdog.isActive()) return;
-    if (m_watchSpentMs >= kWatchdogMs) m_watchSpentMs = 0;
-    m_watchRun.start();
-    m_watchdog.start(int(kWatchdogMs - m_watchSpentMs));
+    m_watchdog.start(kWatchdogMs);
 }
 
-void BusEngine::stopWatchdog()
-{
-    m_watchdog.stop();
-    m_watchSpentMs = 0;
-}
+void BusEngine::stopWatchdog() { m_watchdog.stop(); }
 
 void BusEngine::stopRequestWatchdog()
 {

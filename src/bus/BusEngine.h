@@ -25,7 +25,6 @@
 #include "bus/Codec.h"
 #include "bus/SerialLink.h"
 
-#include <QElapsedTimer>
 #include <QObject>
 #include <QStringList>
 #include <QTimer>
@@ -288,8 +287,6 @@ private:
 
     std::array<QTimer, size_t(Step::Count)> m_steps;
     QTimer m_watchdog;         // TTimeOUT: 5 s after a request left the port
-    QElapsedTimer m_watchRun;
-    qint64 m_watchSpentMs = 0; // time counted before the last stop without clearing
     bool m_watchArmed = false; // the next data-sent event starts the watchdog
 
     int m_pbMax = 0;

@@ -112,6 +112,7 @@ void BusEngine::acceptReader(const QString &serial, const QString &logPrefix)
                 rl.setValue(newRow, ReaderField::ASAdr, Value(qint32(0)));
                 rl.setValue(newRow, ReaderField::RelayT, Value(qint32(6)));
                 rl.setValue(newRow, ReaderField::REX, Value(qint32(0)));
+                m_ws.ignoreNextWatchEvent = true; // the folder watch drops the creation it causes
                 if (m_ws.CreateNewTable(path)) {
                     rl.setCurrent(newRow);
                     StoreReaderParamsInTable(m_ws, newRow);
