@@ -1,6 +1,6 @@
 #pragma once
-// Builds the program: the workspace, the main window, and the wiring between the window's
-// commands and the core handlers.
+// Builds the program: the workspace, the reader store, the bus engine, the main window and its
+// dialogs, and the wiring between the window's commands and the core handlers.
 #include "store/Workspace.h"
 
 #include <QObject>
@@ -8,7 +8,10 @@
 
 namespace kdr {
 
+class BusEngine;
 class MainWindow;
+class ReaderStore;
+class SettingsDialog;
 
 class AppController : public QObject {
     Q_OBJECT
@@ -18,12 +21,21 @@ public:
 
     Workspace &workspace() { return m_ws; }
     MainWindow &window() { return *m_window; }
+    ReaderStore &store() { return *m_store; }
+    BusEngine &bus() { return *m_bus; }
+    SettingsDialog &settingsDialog() { return *m_settings; }
 
 private:
     void wireStartup();
+    void wireReaderStore();
+    void wireSearch();
+    void wireBus();
 
     Workspace m_ws;
     std::unique_ptr<MainWindow> m_window;
+    std::unique_ptr<ReaderStore> m_store;
+    std::unique_ptr<BusEngine> m_bus;
+    SettingsDialog *m_settings = nullptr; // owned by the window
 };
 
 } // namespace kdr

@@ -183,7 +183,7 @@ void ReaderStore::readerAfterScroll(int rec)
         }
         m_selectedRow = rec;
         m_selectedFile = name;
-        if (!name.isEmpty()) m_ws.setReaderBaseName(baseNameOf(name));
+        if (!name.isEmpty()) m_ws.setReaderFileName(name);
         emit paramsHighlighted(m_ws.readers.storedValue(rec, ReaderField::ChangeParam).toBool());
         UpdateLastSavedCardID();
         if (m_ws.readers.storedValue(rec, ReaderField::Note).toText().isEmpty())
@@ -330,7 +330,7 @@ bool ReaderStore::handleEvent(const FolderEvent &ev)
             m_ws.readers.setValue(rowOld, ReaderField::VtdFileN, e.name);
             if (rowOld == remembered && !gone) {
                 m_selectedFile = e.name;
-                m_ws.setReaderBaseName(baseNameOf(e.name));
+                m_ws.setReaderFileName(e.name);
             }
         } else if (rowNew < 0) {
             const ReaderRowResult rr = readReaderRow(m_ws.activeFolderPath(), e.name);
@@ -602,7 +602,7 @@ bool ReaderStore::renameFile(const QString &newName, bool changeSerialAlso)
         return false;
     }
     const QString base = baseNameOf(name);
-    m_ws.setReaderBaseName(base);
+    m_ws.setReaderFileName(name);
     const VtdReadResult r = readVtdFile(to, m_ws.cards);
     m_ws.readers.setValue(m_selectedRow, ReaderField::VtdFileN, name);
     m_selectedFile = name;

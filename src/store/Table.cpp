@@ -105,6 +105,15 @@ void Table::setFiltered(bool on)
         m_layoutDirty = true;
     else
         emit filterChanged();
+    // Like a cursor on a filtered data set: a current record that is hidden now moves to the first
+    // record that is still visible.
+    if (on && m_current >= 0 && !isVisible(m_current)) {
+        for (int r = 0; r < m_count; ++r)
+            if (isVisible(r)) {
+                setCurrent(r);
+                break;
+            }
+    }
 }
 
 QList<int> Table::visibleRecords() const

@@ -24,9 +24,15 @@ void Workspace::setActiveSubfolder(const QString &sub)
     m_activeFolderPath = programFolder() + (s.isEmpty() ? QString() : s + QLatin1Char('/'));
 }
 
+void Workspace::setReaderFileName(const QString &fileName)
+{
+    m_fileName = fileName;
+    m_baseName = fileName.isEmpty() ? QString() : QFileInfo(fileName).completeBaseName();
+}
+
 QString Workspace::readerFilePath() const
 {
-    return m_baseName.isEmpty() ? QString() : m_activeFolderPath + m_baseName + QStringLiteral(".vtd");
+    return m_fileName.isEmpty() ? QString() : m_activeFolderPath + m_fileName;
 }
 
 QString Workspace::inactiveFolder() const
@@ -65,7 +71,7 @@ bool Workspace::CreateNewTable(const QString &fileName)
 {
     cards.resetToSlots(kSlots2000);
     const QString err = SaveTableToFile(cards, fileName);
-    m_baseName = QFileInfo(fileName).completeBaseName();
+    setReaderFileName(QFileInfo(fileName).fileName());
     emit buttonStateChanged();
     if (!err.isEmpty()) {
         if (m_prompter) m_prompter->message(DlgType::Error, err);

@@ -35,7 +35,11 @@ public:
     QString activeSubfolder() const { return m_activeSubfolder; }
 
     QString readerBaseName() const { return m_baseName; }
-    void setReaderBaseName(const QString &n) { m_baseName = n; }
+    // The selected reader's data file name; the base name follows it. A file listed as "X.VTD"
+    // is saved under that name, not beside it as "X.vtd".
+    void setReaderFileName(const QString &fileName);
+    void setReaderBaseName(const QString &n) { setReaderFileName(n.isEmpty() ? QString() : n + QStringLiteral(".vtd")); }
+    QString readerFileName() const { return m_fileName; }
     QString readerFilePath() const; // ActiveFolderPath + base name + ".vtd"; empty without a reader
     QString inactiveFolder() const; // ActiveFolderPath + base name
     bool hasRestorableBackups() const;
@@ -69,6 +73,7 @@ private:
     QString m_activeFolderPath;
     QString m_activeSubfolder;
     QString m_baseName;
+    QString m_fileName;
     Prompter *m_prompter = nullptr;
 };
 

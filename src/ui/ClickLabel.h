@@ -1,5 +1,6 @@
 #pragma once
 // A label that acts as a link: the reader info values are clicked to change or find them.
+#include <QComboBox>
 #include <QLabel>
 #include <QMouseEvent>
 
@@ -24,6 +25,23 @@ protected:
     {
         if (isEnabled() && e->button() == Qt::LeftButton && rect().contains(e->position().toPoint())) emit clicked();
         QLabel::mouseReleaseEvent(e);
+    }
+};
+
+// The port selector refreshes its list each time it drops down.
+class PortComboBox : public QComboBox {
+    Q_OBJECT
+public:
+    using QComboBox::QComboBox;
+
+signals:
+    void aboutToShowPopup();
+
+protected:
+    void showPopup() override
+    {
+        emit aboutToShowPopup();
+        QComboBox::showPopup();
     }
 };
 

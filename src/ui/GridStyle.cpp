@@ -1,6 +1,7 @@
 #include "ui/GridStyle.h"
 
 #include "store/Records.h"
+#include "store/Search.h"
 
 namespace kdr {
 
@@ -17,11 +18,7 @@ CellStyle cellStyle(GridKind kind, const Table &t, int rec, int recordNumber, co
         if ((col.field == CardField::ID || col.field == CardField::CardNoSaved) &&
             t.storedValue(rec, CardField::IsCardChanged).toBool())
             s.text = GridColor::Red;
-        if (compareCards) {
-            const Value read = t.storedValue(rec, CardField::CardNoRead);
-            if (!read.isNull() && read.toInt() != t.storedValue(rec, CardField::CardNoSaved).toInt())
-                s.back = GridColor::CompareBack;
-        }
+        if (compareCards && cardDiffersFromRead(t, rec)) s.back = GridColor::CompareBack;
     } else {
         if (col.field == ReaderField::Status)
             s.text = t.storedValue(rec, ReaderField::Status).toText() == kStatusOffline ? GridColor::Red : GridColor::Green;

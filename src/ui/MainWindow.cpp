@@ -2,6 +2,8 @@
 
 #include "app/ProcessStart.h"
 #include "store/Records.h"
+#include "store/Search.h"
+#include "store/SettingsActions.h"
 #include "store/Settings.h"
 #include "store/Workspace.h"
 #include "ui/AboutDialog.h"
@@ -41,18 +43,15 @@ namespace {
 const QString kCaption = QStringLiteral("KDR02 simple programator");
 constexpr int kClientWidth = 1110, kClientHeight = 562;
 
-QStringList readerSearchItems()
+// Column widths: at least the title's width, so that no title is cut.
+template <size_t N>
+void fitColumns(QTableView *view, const int (&widths)[N])
 {
-    return {QStringLiteral("File name (*.vtd)"), QStringLiteral("KDR serial"), QStringLiteral("Version"),
-            QStringLiteral("AS address"), QStringLiteral("Relay time"), QStringLiteral("REX function"),
-            QStringLiteral("Master card"), QStringLiteral("Note"), QStringLiteral("NOT Check A-line"),
-            QStringLiteral("Reader mode"), QStringLiteral("Params set for change")};
-}
-
-QStringList cardSearchItems()
-{
-    return {QStringLiteral("ID"), QStringLiteral("Card saved"), QStringLiteral("Card read"), QStringLiteral("Person"),
-            QStringLiteral("R/Card function"), QStringLiteral("Card set for change")};
+    const QFontMetrics fm(view->horizontalHeader()->font());
+    for (int c = 0; c < int(N); ++c) {
+        const QString title = view->model()->headerData(c, Qt::Horizontal, Qt::DisplayRole).toString();
+        view->setColumnWidth(c, std::max(widths[c], fm.horizontalAdvance(title) + 12));
+    }
 }
 
 // First / prior / next / last over a table's visible records.
@@ -156,11 +155,13 @@ void MainWindow::buildUi()
     lastId->setObjectName(QStringLiteral("lblLastCardID"));
     lastId->setToolTip(QStringLiteral("Click to find"));
     m_lblLastCardID = lastId;
+    connect(lastId, &ClickLabel::clicked, this, &MainWindow::lastCardIdClicked);
     il->addWidget(lastId, 0, 1);
     il->addWidget(new QLabel(QStringLiteral("KDR Serial:"), info), 0, 2);
     auto *serial = new ClickLabel(QString(), info);
     serial->setObjectName(QStringLiteral("txtKDRSerial"));
     m_txtKDRSerial = serial;
+    connect(serial, &ClickLabel::clicked, this, &MainWindow::serialClicked);
     il->addWidget(serial, 0, 3);
     il->addWidget(new QLabel(QStringLiteral("Note:"), info), 1, 0);
     auto *note = new ClickLabel(QString(), info);
@@ -168,12 +169,13 @@ void MainWindow::buildUi()
     note->setToolTip(QStringLiteral("Click to change"));
     note->setMinimumWidth(120);
     m_txtNote = note;
+    connect(note, &ClickLabel::clicked, this, &MainWindow::noteClicked);
     il->addWidget(note, 1, 1, 1, 3);
     il->setColumnStretch(1, 1);
     il->setColumnStretch(3, 1);
     left->addWidget(info);
 
-    lay->addLayout(left, 43);
+    lay->addLayout(left, 46);
     lay->addWidget(buildCardGroup(), 40);
     lay->addWidget(buildRightColumn(), 0);
     setCentralWidget(central);
@@ -194,7 +196,6 @@ void MainWindow::buildUi()
     connect(&m_ws.cards, &Table::recordChanged, this, [this](int rec) {
         if (rec == m_ws.cards.current()) updateCardButtons();
     });
-    connect(m_cbCompare, &QCheckBox::toggled, m_cardModel, &TableModel::setCompareCards);
 }
 
 QWidget *MainWindow::buildReaderGroup()
@@ -214,7 +215,7 @@ QWidget *MainWindow::buildReaderGroup()
     search->addWidget(new QLabel(QStringLiteral("by field:"), g));
     m_cbSearchField1 = new QComboBox(g);
     m_cbSearchField1->setObjectName(QStringLiteral("cbSearchField1"));
-    m_cbSearchField1->addItems(readerSearchItems());
+    for (const SearchField &f : readerSearchFields()) m_cbSearchField1->addItem(f.item);
     m_cbSearchField1->setMaxVisibleItems(10);
     search->addWidget(m_cbSearchField1);
     v->addLayout(search);
@@ -231,8 +232,9 @@ QWidget *MainWindow::buildReaderGroup()
     m_readerGrid->verticalHeader()->setDefaultSectionSize(20);
     m_readerGrid->verticalHeader()->setVisible(false);
     m_readerGrid->horizontalHeader()->setStretchLastSection(true);
-    const int readerWidths[] = {96, 64, 52, 58, 46, 52, 110};
-    for (int c = 0; c < 7; ++c) m_readerGrid->setColumnWidth(c, readerWidths[c]);
+    m_readerGrid->horizontalHeader()->setMinimumSectionSize(24);
+    const int readerWidths[] = {84, 62, 48, 66, 44, 50, 110};
+    fitColumns(m_readerGrid, readerWidths);
     v->addWidget(m_readerGrid, 1);
     followCurrent(m_readerGrid, m_readerProxy, m_readerModel);
 
@@ -272,7 +274,7 @@ QWidget *MainWindow::buildCardGroup()
     search->addWidget(new QLabel(QStringLiteral("by field:"), g));
     m_cbSearchField2 = new QComboBox(g);
     m_cbSearchField2->setObjectName(QStringLiteral("cbSearchField2"));
-    m_cbSearchField2->addItems(cardSearchItems());
+    for (const SearchField &f : cardSearchFields()) m_cbSearchField2->addItem(f.item);
     search->addWidget(m_cbSearchField2);
     m_cbCompare = new QCheckBox(QStringLiteral("Compare cards"), g);
     m_cbCompare->setObjectName(QStringLiteral("cbCompare"));
@@ -293,9 +295,10 @@ QWidget *MainWindow::buildCardGroup()
     m_cardGrid->verticalHeader()->setDefaultSectionSize(20);
     m_cardGrid->verticalHeader()->setVisible(false);
     m_cardGrid->horizontalHeader()->setStretchLastSection(true);
+    m_cardGrid->horizontalHeader()->setMinimumSectionSize(20);
     m_cardGrid->setToolTip(QStringLiteral("- Double click for change card\r\n- Use (CTRL + mouse click) or (SHIFT + arrow keys) to select multiple cards"));
-    const int cardWidths[] = {40, 66, 66, 92, 24, 150};
-    for (int c = 0; c < 6; ++c) m_cardGrid->setColumnWidth(c, cardWidths[c]);
+    const int cardWidths[] = {38, 64, 64, 90, 22, 150};
+    fitColumns(m_cardGrid, cardWidths);
     v->addWidget(m_cardGrid, 1);
     followCurrent(m_cardGrid, m_cardProxy, m_cardModel);
 
@@ -328,7 +331,9 @@ QWidget *MainWindow::buildRightColumn()
     port->setObjectName(QStringLiteral("GroupBox1"));
     auto *pl = new QGridLayout(port);
     pl->setContentsMargins(6, 4, 6, 4);
-    m_cbPort = new QComboBox(port);
+    auto *cbPort = new PortComboBox(port);
+    connect(cbPort, &PortComboBox::aboutToShowPopup, this, &MainWindow::portListAboutToShow);
+    m_cbPort = cbPort;
     m_cbPort->setObjectName(QStringLiteral("cbPort"));
     m_cbPort->setMinimumWidth(100);
     pl->addWidget(m_cbPort, 0, 0);
@@ -453,11 +458,6 @@ void MainWindow::followCurrent(QTableView *view, QSortFilterProxyModel *proxy, T
     connect(&t, &Table::currentChanged, view, showCurrent);
     connect(model, &QAbstractItemModel::modelReset, view, showCurrent, Qt::QueuedConnection);
     connect(view->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this, view, model] { syncSelection(view, model); });
-    if (model == m_readerModel)
-        connect(&t, &Table::currentChanged, this, [this](int rec) {
-            if (rec >= 0) emit readerSelected(rec);
-            if (m_actAutoScroll->isChecked()) m_scrollRefresh.start();
-        });
 }
 
 void MainWindow::syncSelection(QTableView *view, TableModel *model)
@@ -466,6 +466,17 @@ void MainWindow::syncSelection(QTableView *view, TableModel *model)
     QSet<int> recs;
     for (const QModelIndex &i : view->selectionModel()->selectedRows()) recs.insert(model->recordAt(proxy->mapToSource(i).row()));
     model->setSelectedRecords(recs);
+}
+
+void MainWindow::requestScrollRefresh()
+{
+    if (m_actAutoScroll->isChecked()) m_scrollRefresh.start();
+}
+
+void MainWindow::setGridsDetached(bool detached)
+{
+    m_readerModel->setDetached(detached);
+    m_cardModel->setDetached(detached);
 }
 
 void MainWindow::refreshScroll()
@@ -519,7 +530,7 @@ void MainWindow::initLabel()
     else if (m_ws.downloadingFiles)
         text = QStringLiteral("DOWNLOADING");
     else
-        text = m_ws.activeSubfolder().isEmpty() ? QStringLiteral("root folder") : m_ws.activeSubfolder();
+        text = folderChoiceLabel(m_ws.activeSubfolder());
     m_lblActiveFolder->setText(text);
 }
 
@@ -559,9 +570,8 @@ void MainWindow::updateCheckFinished(bool newVersionStarted)
         close();
         return;
     }
-    QPushButton *scan = button(QStringLiteral("btnScanPort"));
-    scan->setEnabled(true);
-    if (m_cbPort->currentText() != QLatin1String("offline")) scan->click();
+    // "Scan Port" becomes available and scans the selected port unless it is "offline".
+    emit startupScanRequested();
 }
 
 void MainWindow::showAbout()
@@ -597,7 +607,7 @@ void MainWindow::closeEvent(QCloseEvent *e)
         e->ignore();
         return;
     }
-    if (!QFileInfo::exists(m_ws.settingsPath())) m_ws.settings.save(m_ws.settingsPath());
+    SaveSettingsIfMissing(m_ws);
     e->accept();
 }
 

@@ -86,14 +86,22 @@ public:
     void updateCheckFinished(bool newVersionStarted);
 
     void showAbout();
+    // "Auto-scroll refresh": a reader was selected.
+    void requestScrollRefresh();
+    // While the active folder loads, both grids show nothing.
+    void setGridsDetached(bool detached);
 
 signals:
     void refreshRequested();       // "Refresh .vtd list" and the start-up load
     void newVersionRequested();    // "New version"
     void settingsRequested();      // "Settings"
     void scanPortRequested();      // "Scan Port"
+    void startupScanRequested();   // the start-up chain reached the port scan
     void showPortsRequested();     // fill the port list and select the last port
-    void readerSelected(int rec);  // a row of the reader list became current
+    void portListAboutToShow();    // the port selector drops down
+    void serialClicked();          // "KDR Serial:" value
+    void noteClicked();            // "Note:" value
+    void lastCardIdClicked();      // "Last card ID:" value
 
 protected:
     void showEvent(QShowEvent *e) override;

@@ -17,6 +17,7 @@ TableModel::TableModel(Table &table, GridKind kind, QList<GridColumn> columns, Q
     connect(&table, &Table::filterChanged, this, relayout);
     connect(&table, &Table::recordRemoved, this, relayout);
     connect(&table, &Table::recordsAppended, this, [this](int first, int last) {
+        if (m_detached) return;
         if (m_table.isFiltered()) {
             beginResetModel();
             rebuild();
@@ -31,6 +32,7 @@ TableModel::TableModel(Table &table, GridKind kind, QList<GridColumn> columns, Q
         endInsertRows();
     });
     connect(&table, &Table::recordChanged, this, [this](int rec, int) {
+        if (m_detached) return;
         if (m_table.isFiltered() && m_table.isVisible(rec) != m_rowOf.contains(rec)) {
             beginResetModel();
             rebuild();
@@ -42,9 +44,18 @@ TableModel::TableModel(Table &table, GridKind kind, QList<GridColumn> columns, Q
     });
 }
 
+void TableModel::setDetached(bool on)
+{
+    if (m_detached == on) return;
+    beginResetModel();
+    m_detached = on;
+    rebuild();
+    endResetModel();
+}
+
 void TableModel::rebuild()
 {
-    m_rows = m_table.visibleRecords();
+    m_rows = m_detached ? QList<int>() : m_table.visibleRecords();
     m_rowOf.clear();
     for (int i = 0; i < m_rows.size(); ++i) m_rowOf.insert(m_rows[i], i);
 }
@@ -65,7 +76,7 @@ QVariant TableModel::data(const QModelIndex &index, int role) const
 {
     if (!index.isValid()) return {};
     const int rec = recordAt(index.row());
-    if (rec < 0) return {};
+    if (rec < 0 || rec >= m_table.recordCount()) return {}; // a frozen table may be refilling
     const GridColumn &col = m_columns[index.column()];
     const Value v = m_table.value(rec, col.field);
     const bool isBool = m_table.fields()[col.field].type == FieldType::Boolean;

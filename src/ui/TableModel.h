@@ -32,6 +32,8 @@ public:
     void setCompareCards(bool on);
     bool compareCards() const { return m_compare; }
     CellStyle styleAt(int row, int column) const;
+    // A detached model shows no rows and reads nothing from its table (the table is being refilled).
+    void setDetached(bool on);
 
 private:
     void rebuild();
@@ -42,6 +44,7 @@ private:
     QHash<int, int> m_rowOf;
     QSet<int> m_selected;
     bool m_compare = false;
+    bool m_detached = false;
 };
 
 } // namespace kdr

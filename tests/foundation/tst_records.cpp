@@ -230,8 +230,10 @@ void TestRecords::onlineFilter()
     for (const char *n : {"a.vtd", "b.vtd", "c.vtd"}) list.appendFromCardTable(QString::fromLatin1(n), cards);
     list.setValue(1, ReaderField::Status, Value(kStatusOnline));
     QCOMPARE(list.visibleRecords().size(), 3);
+    list.setCurrent(2);
     list.setFiltered(true);
     QCOMPARE(list.visibleRecords(), QList<int>{1});
+    QCOMPARE(list.current(), 1); // the hidden current row gave way to the first visible one
     list.setFiltered(false);
     QCOMPARE(list.visibleRecords().size(), 3);
     QCOMPARE(list.findFile(QStringLiteral("c.vtd")), 2);

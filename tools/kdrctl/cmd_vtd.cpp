@@ -5,6 +5,7 @@
 #include "store/VtdFile.h"
 
 #include <QFile>
+#include <optional>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -17,7 +18,18 @@ int vtdNew(const QStringList &args)
 {
     QString file;
     int slotCount = kSlots2000;
+    std::optional<qint32> serial;
     for (int i = 0; i < args.size(); ++i) {
+        if (args[i] == QLatin1String("--serial") && i + 1 < args.size()) {
+            bool ok = false;
+            const qint32 v = args[++i].toInt(&ok);
+            if (!ok || v < 0) {
+                kdrctl::err() << "kdrctl: --serial must be a decimal reader serial number\n";
+                return 2;
+            }
+            serial = v;
+            continue;
+        }
         if (args[i] == QLatin1String("--slots") && i + 1 < args.size()) {
             slotCount = args[++i].toInt();
             if (slotCount != kSlots2000 && slotCount != kSlots4000) {
@@ -32,11 +44,12 @@ int vtdNew(const QStringList &args)
         }
     }
     if (file.isEmpty()) {
-        kdrctl::err() << "usage: kdrctl vtd new FILE [--slots 2000|4000]\n";
+        kdrctl::err() << "usage: kdrctl vtd new FILE [--slots 2000|4000] [--serial N]\n";
         return 2;
     }
     CardTable cards;
     cards.resetToSlots(slotCount);
+    if (serial) cards.setValue(0, CardField::KDRSerial, Value(*serial));
     const QString error = SaveTableToFile(cards, file);
     if (!error.isEmpty()) {
         kdrctl::err() << "kdrctl: " << error << "\n";
@@ -113,5 +126,6 @@ int vtd(const QStringList &args)
 
 } // namespace
 
-KDRCTL_COMMAND(vtd, "vtd", "  vtd new FILE [--slots 2000|4000]   write an empty reader data file\n"
+KDRCTL_COMMAND(vtd, "vtd", "  vtd new FILE [--slots 2000|4000] [--serial N]\n"
+                           "                                     write an empty reader data file\n"
                            "  vtd dump FILE                      print a data file as JSON (NULL as null)", vtd);
