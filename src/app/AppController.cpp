@@ -132,6 +132,7 @@ void AppController::wireReaderStore()
 
     connect(m_settings, &SettingsDialog::folderChoiceChanged, store, &ReaderStore::folderChoiceChanged);
     connect(m_settings, &SettingsDialog::refreshRequested, store, &ReaderStore::refresh);
+    connect(m_settings, &SettingsDialog::sendReportChanged, this, &AppController::sendReportChanged);
 }
 
 void AppController::wireSearch()

@@ -25,6 +25,10 @@ public:
     BusEngine &bus() { return *m_bus; }
     SettingsDialog &settingsDialog() { return *m_settings; }
 
+signals:
+    // "Automatically send bug report" was clicked in the settings.
+    void sendReportChanged(bool on);
+
 private:
     void wireStartup();
     void wireReaderStore();

@@ -211,10 +211,13 @@ QWidget *MainWindow::buildReaderGroup()
     m_searchBox1->setObjectName(QStringLiteral("SearchBox1"));
     m_searchBox1->setPlaceholderText(QStringLiteral("Search"));
     m_searchBox1->setClearButtonEnabled(true);
+    m_searchBox1->setMinimumWidth(80);
     search->addWidget(m_searchBox1, 1);
     search->addWidget(new QLabel(QStringLiteral("by field:"), g));
     m_cbSearchField1 = new QComboBox(g);
     m_cbSearchField1->setObjectName(QStringLiteral("cbSearchField1"));
+    m_cbSearchField1->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    m_cbSearchField1->setMinimumContentsLength(10);
     for (const SearchField &f : readerSearchFields()) m_cbSearchField1->addItem(f.item);
     m_cbSearchField1->setMaxVisibleItems(10);
     search->addWidget(m_cbSearchField1);
@@ -270,10 +273,13 @@ QWidget *MainWindow::buildCardGroup()
     m_searchBox2->setObjectName(QStringLiteral("SearchBox2"));
     m_searchBox2->setPlaceholderText(QStringLiteral("Search"));
     m_searchBox2->setClearButtonEnabled(true);
+    m_searchBox2->setMinimumWidth(80);
     search->addWidget(m_searchBox2, 1);
     search->addWidget(new QLabel(QStringLiteral("by field:"), g));
     m_cbSearchField2 = new QComboBox(g);
     m_cbSearchField2->setObjectName(QStringLiteral("cbSearchField2"));
+    m_cbSearchField2->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    m_cbSearchField2->setMinimumContentsLength(10);
     for (const SearchField &f : cardSearchFields()) m_cbSearchField2->addItem(f.item);
     search->addWidget(m_cbSearchField2);
     m_cbCompare = new QCheckBox(QStringLiteral("Compare cards"), g);
@@ -586,8 +592,9 @@ void MainWindow::showEvent(QShowEvent *e)
     if (m_shown) return;
     m_shown = true;
     if (QScreen *s = screen(); s && s->geometry().width() <= 1024) {
+        // Maximized: top-left corner, the work area's height; also without a window manager.
         setWindowState(windowState() | Qt::WindowMaximized);
-        move(s->availableGeometry().topLeft());
+        setGeometry(s->availableGeometry());
     }
     initLabel();
     // The load and the port list run once the window is up.

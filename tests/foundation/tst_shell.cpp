@@ -1,6 +1,7 @@
 // The main window shell: command availability, closing, the start-up chain, the label, the log,
 // geometry, and the hand-over start of a downloaded copy.
 #include "app/CommandRules.h"
+#include "app/CrashReporter.h"
 #include "app/ProcessStart.h"
 #include "store/ScriptedPrompter.h"
 #include "store/VtdFile.h"
@@ -75,6 +76,7 @@ private slots:
     void startupChainScansUnlessOffline();
     void sortingReordersDisplayOnly();
     void aboutDialog();
+    void bugReports();
 };
 
 void TestShell::commandTable_data()
@@ -467,6 +469,39 @@ void TestShell::aboutDialog()
     QVERIFY(changes->isVisible());
     d.findChild<QPushButton *>("btnChanges")->click();
     QVERIFY(!changes->isVisible());
+}
+
+void TestShell::bugReports()
+{
+    QTemporaryDir dir;
+    Log log;
+    log.append(QStringLiteral("> Reading card 7"));
+    ScriptedPrompter prompts;
+    CrashReporter r;
+    r.product = QStringLiteral("KDR02. Version 3.0; 64bit");
+    r.folder = dir.filePath(QStringLiteral("bugreports"));
+    r.log = &log;
+    r.prompter = &prompts;
+
+    // Automatic: the error is shown and the report written without a question.
+    const QString path = r.report(QStringLiteral("vector::_M_range_check"));
+    QVERIFY(!path.isEmpty());
+    const QString text = QString::fromUtf8(testutil::readAll(path));
+    QVERIFY(text.contains(QStringLiteral("Subject: bug report - KDR")));
+    QVERIFY(text.contains(QStringLiteral("Product: KDR02. Version 3.0; 64bit")));
+    QVERIFY(text.contains(QStringLiteral("Error: vector::_M_range_check")));
+    QVERIFY(text.contains(QStringLiteral("> Reading card 7")));
+    QCOMPARE(prompts.asked.size(), 1);
+    QCOMPARE(prompts.asked[0].type, DlgType::Error);
+
+    // Not automatic: the user decides.
+    r.autoSend = false;
+    QDir(r.folder).removeRecursively();
+    prompts.queueButton(Btn::No);
+    QVERIFY(r.report(QStringLiteral("boom")).isEmpty());
+    QVERIFY(!QDir(r.folder).exists());
+    prompts.queueButton(Btn::Yes);
+    QVERIFY(!r.report(QStringLiteral("boom")).isEmpty());
 }
 
 QTEST_MAIN(TestShell)
