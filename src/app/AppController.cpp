@@ -199,7 +199,7 @@ void AppController::wireBus()
     });
     connect(bus, &BusEngine::progressMaximumChanged, w->progressBar(), [w](int max) { w->progressBar()->setRange(0, std::max(1, max)); });
     connect(bus, &BusEngine::progressValueChanged, w->progressBar(), &QProgressBar::setValue);
-    connect(bus, &BusEngine::elapsedStarted, w, [w](bool) { w->startElapsed(); });
+    connect(bus, &BusEngine::elapsedStarted, w, &MainWindow::startElapsed);
     connect(bus, &BusEngine::elapsedStopped, w, &MainWindow::stopElapsed);
     connect(&m_ws, &Workspace::buttonStateChanged, w, [w, bus] { w->setBus9600(bus->busAt9600()); });
 }

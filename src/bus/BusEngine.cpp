@@ -156,8 +156,7 @@ void BusEngine::setProgressValue(int value)
     emit progressValueChanged(value);
 }
 
-// One step forward. (The original stepped +1, -1, +1 to make the bar repaint at once; a Qt
-// progress bar repaints on every value, so one step is enough.)
+// One step forward: a Qt progress bar repaints on every value, so no extra nudge is needed.
 void BusEngine::progressStep() { setProgressValue(m_pbValue + 1); }
 
 void BusEngine::startElapsed(bool reset) { emit elapsedStarted(reset); }

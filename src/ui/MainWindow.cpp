@@ -109,7 +109,7 @@ MainWindow::MainWindow(Workspace &ws, QWidget *parent) : QMainWindow(parent), m_
     connect(&m_blink, &QTimer::timeout, this, [this] { m_lblActiveFolder->setVisible(!m_lblActiveFolder->isVisible()); });
     m_blink.start();
     m_elapsedTick.setInterval(250);
-    connect(&m_elapsedTick, &QTimer::timeout, this, [this] { m_timeElapsed->setText(formatElapsed(m_elapsed.elapsed())); });
+    connect(&m_elapsedTick, &QTimer::timeout, this, [this] { m_timeElapsed->setText(formatElapsed(m_elapsedBase + m_elapsed.elapsed())); });
     m_scrollRefresh.setSingleShot(true);
     m_scrollRefresh.setInterval(100);
     connect(&m_scrollRefresh, &QTimer::timeout, this, &MainWindow::refreshScroll);
@@ -549,16 +549,24 @@ QString MainWindow::formatElapsed(qint64 ms)
         .arg(s % 60, 2, 10, QLatin1Char('0'));
 }
 
-void MainWindow::startElapsed()
+void MainWindow::startElapsed(bool reset)
 {
+    // Without a reset the counter goes on from where it stopped (a command in several stages).
+    if (reset || !m_elapsed.isValid()) {
+        m_elapsedBase = 0;
+    } else {
+        m_elapsedBase += m_elapsedTick.isActive() ? m_elapsed.elapsed() : m_stoppedAt;
+    }
     m_elapsed.start();
-    m_timeElapsed->setText(formatElapsed(0));
+    m_timeElapsed->setText(formatElapsed(m_elapsedBase));
     m_elapsedTick.start();
 }
 
 void MainWindow::stopElapsed()
 {
-    if (m_elapsed.isValid()) m_timeElapsed->setText(formatElapsed(m_elapsed.elapsed()));
+    if (!m_elapsedTick.isActive()) return;
+    m_stoppedAt = m_elapsed.elapsed();
+    m_timeElapsed->setText(formatElapsed(m_elapsedBase + m_stoppedAt));
     m_elapsedTick.stop();
 }
 

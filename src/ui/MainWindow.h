@@ -73,7 +73,7 @@ public:
     void setBus9600(bool on);
 
     // Progress bar and elapsed-time counter.
-    void startElapsed();
+    void startElapsed(bool reset = true);
     void stopElapsed();
     static QString formatElapsed(qint64 ms);
 
@@ -139,6 +139,7 @@ private:
     QMenu *m_menuSaveRead = nullptr, *m_menuWriteAll = nullptr, *m_menuSelForDel = nullptr;
     QTimer m_blink, m_elapsedTick, m_scrollRefresh;
     QElapsedTimer m_elapsed;
+    qint64 m_elapsedBase = 0, m_stoppedAt = 0;
     bool m_bus9600 = false;
     bool m_shown = false;
     qint64 m_loaderThreadId = 0, m_downloadThreadId = 0;

@@ -77,6 +77,7 @@ private slots:
     void sortingReordersDisplayOnly();
     void aboutDialog();
     void bugReports();
+    void elapsedCounter();
 };
 
 void TestShell::commandTable_data()
@@ -502,6 +503,23 @@ void TestShell::bugReports()
     QVERIFY(!QDir(r.folder).exists());
     prompts.queueButton(Btn::Yes);
     QVERIFY(!r.report(QStringLiteral("boom")).isEmpty());
+}
+
+void TestShell::elapsedCounter()
+{
+    QTemporaryDir dir;
+    Workspace ws(dir.filePath(QStringLiteral("KDR02.x64")));
+    MainWindow w(ws);
+    w.startElapsed();
+    QTRY_COMPARE_WITH_TIMEOUT(w.elapsedLabel()->text(), QStringLiteral("00:00:01"), 3000);
+    w.stopElapsed();
+    const QString stopped = w.elapsedLabel()->text();
+    QTest::qWait(1100);
+    QCOMPARE(w.elapsedLabel()->text(), stopped); // a stopped counter stands still
+    w.startElapsed(false);                        // ... and goes on without a reset
+    QCOMPARE(w.elapsedLabel()->text(), stopped);
+    w.startElapsed(true);
+    QCOMPARE(w.elapsedLabel()->text(), QStringLiteral("00:00:00"));
 }
 
 QTEST_MAIN(TestShell)
