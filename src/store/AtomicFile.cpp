@@ -31,6 +31,16 @@ bool writeAll(int fd, const char *p, size_t n, int &err)
 }
 } // namespace
 
+bool isAtomicTempFor(const QString &tempName, const QString &fileName)
+{
+    return tempName.size() == fileName.size() + 8 && tempName.startsWith(QLatin1Char('.') + fileName + QLatin1Char('.'));
+}
+
+bool isAtomicTempName(const QString &name)
+{
+    return name.size() >= 9 && name.startsWith(QLatin1Char('.')) && name.at(name.size() - 7) == QLatin1Char('.');
+}
+
 QString writeFileAtomically(const QString &path, const QByteArray &data)
 {
     const QFileInfo fi(path);

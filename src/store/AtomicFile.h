@@ -8,4 +8,8 @@ namespace kdr {
 // Returns an empty string on success, otherwise the reason in plain words. On failure the previous
 // file is untouched and no temporary file is left behind.
 QString writeFileAtomically(const QString &path, const QByteArray &data);
+// The temporary name a save of `fileName` uses: "." + fileName + "." + six characters.
+bool isAtomicTempFor(const QString &tempName, const QString &fileName);
+// Whether a name has the shape of such a temporary file.
+bool isAtomicTempName(const QString &name);
 } // namespace kdr
