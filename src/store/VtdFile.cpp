@@ -239,12 +239,15 @@ VtdReadResult readVtdFile(const QString &path, Table &table, int maxRecords)
     }
     QByteArray data;
     if (maxRecords >= 0) {
-        // The header is 462 bytes for our own files; read generously so that one pass does.
-        data = f.read(64 * 1024);
-        VtdReadResult probe = readImpl(data, table, maxRecords);
-        if (probe.ok || f.atEnd()) return probe;
-        data += f.readAll();
-        return readImpl(data, table, maxRecords);
+        // Our own header is 462 bytes and a record a few hundred: a small read usually does, and a
+        // folder of a thousand readers is listed without reading their card lists.
+        qint64 want = 4096;
+        for (;;) {
+            data += f.read(want - data.size());
+            VtdReadResult r = readImpl(data, table, maxRecords);
+            if (r.ok || f.atEnd() || (!r.headerRead && data.size() < want)) return r;
+            want *= 4;
+        }
     }
     data = f.readAll();
     return readImpl(data, table, -1);
