@@ -6,7 +6,10 @@
 #include "store/ScriptedPrompter.h"
 #include "store/Workspace.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -111,6 +114,7 @@ private slots:
     void portLostClosesOnce();
     void openFailureInPlainWords_data();
     void openFailureInPlainWords();
+    void noRightsOnARealPort();
     void secondOpenIsBusy();
 };
 
@@ -221,6 +225,29 @@ void TestBusE2E::openFailureInPlainWords()
         QVERIFY(!link.open(path, 9600, 1, &err));
         QVERIFY2(err.contains(needle), qPrintable(err));
     }
+}
+
+void TestBusE2E::noRightsOnARealPort()
+{
+    // The real thing: a user without rights to the port runs a scan and is told how to get them.
+    if (::geteuid() != 0) QSKIP("needs root to run the scan as another user");
+    if (QStandardPaths::findExecutable(QStringLiteral("setpriv")).isEmpty()) QSKIP("setpriv is not installed");
+    QTemporaryDir simDir;
+    SimProcess sim;
+    QVERIFY(sim.start(simDir.path(), {"--bus", "hlx"}));
+    const QString slave = QFileInfo(sim.link).canonicalFilePath();
+    QVERIFY(!slave.isEmpty());
+    QProcess ctl;
+    ctl.setWorkingDirectory(QDir::tempPath());
+    ctl.start(QStringLiteral("setpriv"), {"--reuid=65534", "--regid=65534", "--clear-groups",
+                                          qEnvironmentVariable("KDR_TEST_BIN_DIR") + QStringLiteral("/tools/kdrctl/kdrctl"),
+                                          "scan", "--port", slave});
+    QVERIFY(ctl.waitForFinished(20000));
+    const QString out = QString::fromLocal8Bit(ctl.readAllStandardOutput() + ctl.readAllStandardError());
+    QCOMPARE(ctl.exitCode(), 1);
+    QVERIFY2(out.contains(QStringLiteral("No permission to use ") + slave), qPrintable(out));
+    QVERIFY2(out.contains(QStringLiteral("sudo usermod -a -G ")), qPrintable(out));
+    QVERIFY2(!out.contains(QStringLiteral("Interface found")), qPrintable(out));
 }
 
 void TestBusE2E::secondOpenIsBusy()
