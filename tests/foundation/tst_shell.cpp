@@ -78,6 +78,7 @@ private slots:
     void aboutDialog();
     void bugReports();
     void elapsedCounter();
+    void modelsFollowTheirTables();
 };
 
 void TestShell::commandTable_data()
@@ -520,6 +521,59 @@ void TestShell::elapsedCounter()
     QCOMPARE(w.elapsedLabel()->text(), stopped);
     w.startElapsed(true);
     QCOMPARE(w.elapsedLabel()->text(), QStringLiteral("00:00:00"));
+}
+
+void TestShell::modelsFollowTheirTables()
+{
+    ReaderList readers;
+    CardTable cards;
+    cards.resetToSlots(3);
+    for (const char *n : {"a.vtd", "b.vtd", "c.vtd"}) readers.appendFromCardTable(QString::fromLatin1(n), cards);
+    TableModel rm(readers, GridKind::Readers, readerGridColumns());
+    QCOMPARE(rm.rowCount(), 3);
+
+    // The online filter: only ONLINE rows, and a row that goes online appears.
+    readers.setValue(2, ReaderField::Status, Value(kStatusOnline));
+    readers.setFiltered(true);
+    QCOMPARE(rm.rowCount(), 1);
+    QCOMPARE(rm.index(0, 0).data().toString(), QStringLiteral("c.vtd"));
+    readers.setValue(0, ReaderField::Status, Value(kStatusOnline));
+    QCOMPARE(rm.rowCount(), 2);
+    QCOMPARE(rm.recordAt(0), 0);
+    readers.setFiltered(false);
+    QCOMPARE(rm.rowCount(), 3);
+
+    // Detached while a table is refilled: no rows, nothing read; attached again: the new content.
+    rm.setDetached(true);
+    QCOMPARE(rm.rowCount(), 0);
+    readers.disableControls();
+    readers.clear();
+    readers.appendFromCardTable(QStringLiteral("z.vtd"), cards);
+    readers.enableControls();
+    QCOMPARE(rm.rowCount(), 0);
+    rm.setDetached(false);
+    QCOMPARE(rm.rowCount(), 1);
+    QCOMPARE(rm.index(0, 0).data().toString(), QStringLiteral("z.vtd"));
+
+    // A frozen table that shrank is never read past its end by a stale view.
+    TableModel cm(cards, GridKind::Cards, cardGridColumns());
+    QCOMPARE(cm.rowCount(), 3);
+    cards.disableControls();
+    cards.clear();
+    QVERIFY(!cm.index(2, 1).data().isValid());
+    QVERIFY(!cm.index(2, 1).data(Qt::BackgroundRole).isValid());
+    cards.enableControls();
+    QCOMPARE(cm.rowCount(), 0);
+
+    // The R column is a check box: ticked, empty, or nothing for a slot without function.
+    cards.resetToSlots(3);
+    cards.setValue(0, CardField::FuncKDR, Value(QStringLiteral("41")));
+    cards.setValue(1, CardField::FuncKDR, Value(QStringLiteral("01")));
+    QCOMPARE(cm.index(0, 4).data(Qt::CheckStateRole).toInt(), int(Qt::Checked));
+    QCOMPARE(cm.index(1, 4).data(Qt::CheckStateRole).toInt(), int(Qt::Unchecked));
+    QVERIFY(!cm.index(2, 4).data(Qt::CheckStateRole).isValid());
+    QCOMPARE(cm.index(0, 5).data().toString(), QStringLiteral("control function no. 1 with own serial number"));
+    QVERIFY(!cm.index(0, 4).data(Qt::DisplayRole).isValid());
 }
 
 QTEST_MAIN(TestShell)
