@@ -25,6 +25,11 @@ QString ReaderStore::checkNewName(const QString &name) const
     if (name.startsWith(QLatin1Char('.'))) return why.arg(QStringLiteral("a file name must not start with a dot."));
     for (const QChar c : name)
         if (c.unicode() < 0x20) return why.arg(QStringLiteral("a file name must not contain control characters."));
+    // The reader list keeps the name in a field of fixed width: a longer name would be cut there and
+    // the row would name another file, to which the next save would write.
+    const int width = m_ws.readers.fields()[ReaderField::VtdFileN].size;
+    const qsizetype full = name.size() + (hasVtdExtension(name) ? 0 : 4);
+    if (full > width) return why.arg(QStringLiteral("a file name can have at most %1 characters with \".vtd\".").arg(width));
     return QString();
 }
 
@@ -95,6 +100,8 @@ bool ReaderStore::createFileAt(const QString &path)
     const bool appended = row < 0;
     m_handlerAttached = false;
     if (appended) row = m_ws.readers.appendRecord();
+    QList<Value> oldValues; // a replace that fails leaves the file, so its row stays as it was
+    for (int f = 0; f < ReaderField::Version_calc; ++f) oldValues.append(m_ws.readers.storedValue(row, f));
     for (int f = 0; f < ReaderField::Version_calc; ++f) m_ws.readers.setValue(row, f, Value());
     m_ws.readers.setValue(row, ReaderField::VtdFileN, name);
     m_ws.readers.setValue(row, ReaderField::KDRSerial, Value(qint32(0)));
@@ -108,7 +115,10 @@ bool ReaderStore::createFileAt(const QString &path)
     if (!m_ws.CreateNewTable(full)) { // it has shown the error
         m_ws.ignoreNextWatchEvent = false;
         m_handlerAttached = false;
-        if (appended) m_ws.readers.removeRecord(row);
+        if (appended)
+            m_ws.readers.removeRecord(row);
+        else
+            for (int f = 0; f < ReaderField::Version_calc; ++f) m_ws.readers.setValue(row, f, oldValues[f]);
         m_handlerAttached = true;
         m_selectedRow = -1;
         if (previous >= 0 && previous < m_ws.readers.recordCount())

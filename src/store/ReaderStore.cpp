@@ -271,8 +271,10 @@ bool ReaderStore::handleEvent(const FolderEvent &ev)
     }
     if ((e.kind == FolderEvent::Added || e.kind == FolderEvent::Removed) && isAtomicTempName(e.name)) return true;
 
-    if (m_ws.ignoreNextWatchEvent) {
-        // The program's own change; a rename's old and new name go together.
+    if (m_ws.ignoreNextWatchEvent && alreadyInList(e)) {
+        // The program's own change; a rename's old and new name go together. A change the list does
+        // not show yet was made by someone else before it, still unread: it is applied, and the
+        // mark waits for the program's own notification.
         m_ws.ignoreNextWatchEvent = false;
         return true;
     }
@@ -318,12 +320,14 @@ bool ReaderStore::handleEvent(const FolderEvent &ev)
                 m_selectedFile = e.name;
                 m_ws.setReaderFileName(e.name);
             }
-        } else if (rowNew < 0) {
+        } else {
             const ReaderRowResult rr = readReaderRow(m_ws.activeFolderPath(), e.name);
-            if (rr.ok)
+            if (!rr.ok)
+                error = QStringLiteral("Cannot read the data file %1").arg(rr.error);
+            else if (rowNew < 0)
                 appendReaderRow(m_ws.readers, rr.row);
             else
-                error = QStringLiteral("Cannot read the data file %1").arg(rr.error);
+                replaceRow(rowNew, rr.row, remembered);
         }
     }
     m_ws.log.append(QStringLiteral("KDR data table updated"));
@@ -344,17 +348,19 @@ void ReaderStore::finishAdded(const QString &name)
     }
     QString error;
     const int remembered = m_ws.readers.current();
-    if (m_ws.readers.findFile(name) < 0) { // a pass may have listed it meanwhile
-        const ReaderRowResult rr = readReaderRow(m_ws.activeFolderPath(), name);
-        if (rr.ok) {
-            m_handlerAttached = false;
-            m_ws.readers.disableControls();
+    const ReaderRowResult rr = readReaderRow(m_ws.activeFolderPath(), name);
+    if (rr.ok) {
+        m_handlerAttached = false;
+        m_ws.readers.disableControls();
+        // A listed name: the file was moved or renamed onto it, or a pass listed it meanwhile.
+        if (const int listed = m_ws.readers.findFile(name); listed >= 0)
+            replaceRow(listed, rr.row, remembered);
+        else
             appendReaderRow(m_ws.readers, rr.row);
-            m_ws.readers.enableControls();
-            m_handlerAttached = true;
-        } else if (QFile::exists(m_ws.activeFolderPath() + name)) {
-            error = QStringLiteral("Cannot read the added data file %1").arg(rr.error);
-        }
+        m_ws.readers.enableControls();
+        m_handlerAttached = true;
+    } else if (QFile::exists(m_ws.activeFolderPath() + name)) {
+        error = QStringLiteral("Cannot read the added data file %1").arg(rr.error);
     }
     m_ws.log.append(QStringLiteral("KDR data table updated"));
     restoreSelection(remembered, false);
@@ -365,9 +371,31 @@ void ReaderStore::finishAdded(const QString &name)
     processPending();
 }
 
+bool ReaderStore::alreadyInList(const FolderEvent &e) const
+{
+    const ReaderList &rl = m_ws.readers;
+    switch (e.kind) {
+    case FolderEvent::Added: return rl.findFile(e.name) >= 0;
+    case FolderEvent::Removed: return rl.findFile(e.name) < 0;
+    case FolderEvent::Renamed: return rl.findFile(e.oldName) < 0 && rl.findFile(e.name) >= 0;
+    case FolderEvent::Overflow: break;
+    }
+    return false;
+}
+
+void ReaderStore::replaceRow(int row, const ReaderRowData &data, int remembered)
+{
+    // Another file now has this name: the row shows it, and the selected reader's card table is
+    // loaded again, or its next save would write the old cards over the new file.
+    for (int f = 0; f < ReaderField::Version_calc; ++f) m_ws.readers.setValue(row, f, data.values.value(f));
+    if (row == remembered && row == m_selectedRow) m_selectedRow = -1;
+}
+
 void ReaderStore::rescan()
 {
-    // Notifications were lost: compare the list with the folder.
+    // Notifications were lost: compare the list with the folder. Whatever the program's own change
+    // was, the comparison covers it.
+    m_ws.ignoreNextWatchEvent = false;
     const QStringList disk = listVtdFiles(m_ws.activeFolderPath());
     const QString label = activeFolderLabel();
     int remembered = m_ws.readers.current();

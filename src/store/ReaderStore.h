@@ -110,6 +110,9 @@ private:
     bool handleEvent(const FolderEvent &e);
     void finishAdded(const QString &name);
     void rescan();
+    // The list already shows the change: what a notification of the program's own file command is.
+    bool alreadyInList(const FolderEvent &e) const;
+    void replaceRow(int row, const ReaderRowData &data, int remembered);
     void deleteRow(int row, int &remembered, bool &rememberedGone);
     void restoreSelection(int remembered, bool rememberedGone);
 

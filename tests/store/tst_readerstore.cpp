@@ -7,10 +7,33 @@
 #include <QFile>
 #include <QRegularExpression>
 #include <QtTest>
+#include <csignal>
 #include <cstdio>
+#include <sys/resource.h>
 
 using namespace kdr;
 using namespace storetest;
+
+namespace {
+// Makes file writes of this process fail beyond `bytes` (EFBIG instead of a signal) while it lives.
+struct FileSizeLimit {
+    rlimit old{};
+    void (*oldHandler)(int);
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        getrlimit(RLIMIT_FSIZE, &old);
+        rlimit lim = old;
+        lim.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &lim);
+    }
+    ~FileSizeLimit()
+    {
+        setrlimit(RLIMIT_FSIZE, &old);
+        std::signal(SIGXFSZ, oldHandler);
+    }
+};
+} // namespace
 
 class TestReaderStore : public QObject {
     Q_OBJECT
@@ -30,9 +53,14 @@ private slots:
     void watch_atomicSaves();
     void watch_fileAddedDuringLoadListedOnce();
     void ownCommandsCauseNoWatchLines();
+    void ownCommandKeepsEarlierChange_data();
+    void ownCommandKeepsEarlierChange();
+    void watch_fileReplacedUnderListedName_data();
+    void watch_fileReplacedUnderListedName();
 
     void create_newFile();
     void create_refusesOtherFolder();
+    void create_failedReplaceKeepsRow();
     void unsafeNames_data();
     void unsafeNames();
     void rename_data();
@@ -333,6 +361,100 @@ void TestReaderStore::ownCommandsCauseNoWatchLines()
     QVERIFY(!f.ws->ignoreNextWatchEvent);
 }
 
+void TestReaderStore::ownCommandKeepsEarlierChange_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::newRow("create") << "create";
+    QTest::newRow("rename") << "rename";
+    QTest::newRow("remove") << "remove";
+}
+
+void TestReaderStore::ownCommandKeepsEarlierChange()
+{
+    // Another program's change that is still unread when a file command runs must not be taken
+    // for the command's own notification.
+    QFETCH(QString, command);
+    Fixture f;
+    QVERIFY(writeReader(f.path("a.vtd"), 1));
+    QVERIFY(writeReader(f.path("b.vtd"), 2));
+    QVERIFY(f.load());
+    QVERIFY(writeReader(f.path("ext.vtd"), 50)); // no event loop runs until the command is done
+    QVERIFY(QFile::remove(f.path("b.vtd")));
+    if (command == "create") {
+        QVERIFY(f.store->createFileAt(f.path("new.vtd")));
+    } else if (command == "rename") {
+        QVERIFY(f.store->renameFile("x", false));
+    } else {
+        f.prompter.queueButton(Btn::Ok);
+        QVERIFY(f.store->removeFile());
+    }
+    QVERIFY(f.settleWithSentinel());
+    QStringList onDisk = QDir(f.folder()).entryList({"*.vtd"}, QDir::Files);
+    QStringList listed = f.rowFiles();
+    onDisk.sort();
+    listed.sort();
+    QCOMPARE(listed, onDisk);
+    QVERIFY(f.ws->log.contains("File ext.vtd added in folder: root folder"));
+    QVERIFY(f.ws->log.contains("File b.vtd removed in folder: root folder"));
+}
+
+void TestReaderStore::watch_fileReplacedUnderListedName_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::newRow("renamed from another extension") << "rename";
+    QTest::newRow("moved in from another folder") << "move";
+}
+
+void TestReaderStore::watch_fileReplacedUnderListedName()
+{
+    // A file that takes the name of a listed reader is a new file: its row and, for the selected
+    // reader, the card table must show it, and no later save may write the old cards over it.
+    QFETCH(QString, how);
+    Fixture f;
+    QVERIFY(writeReader(f.path("a.vtd"), 1, 2));
+    QVERIFY(writeReader(f.path("b.vtd"), 2));
+    QVERIFY(f.load());
+    QCOMPARE(f.selectedFile(), QString("a.vtd"));
+    const QString src = how == "rename" ? f.path("a.tmp") : f.dir.filePath("elsewhere.vtd");
+    QVERIFY(writeReader(src, 9, 8, "replaced"));
+    QCOMPARE(std::rename(QFile::encodeName(src).constData(), QFile::encodeName(f.path("a.vtd")).constData()), 0);
+    QVERIFY(f.settleWithSentinel());
+    QCOMPARE(f.rowFiles(), QStringList({"a.vtd", "b.vtd", "zz_sentinel.vtd"}));
+    QCOMPARE(f.ws->readers.storedValue(0, ReaderField::KDRSerial).toInt(), 9);
+    QCOMPARE(f.ws->readers.storedValue(0, ReaderField::RelayT).toInt(), 8);
+    QCOMPARE(f.selectedFile(), QString("a.vtd"));
+    QCOMPARE(f.cardsSerial(), 9);
+    QVERIFY(f.store->changeNote("after"));
+    QCOMPARE(serialInFile(f.path("a.vtd")), 9);
+}
+
+void TestReaderStore::create_failedReplaceKeepsRow()
+{
+    // Replacing a listed file that cannot be written leaves the file and its row as they were.
+    Fixture f;
+    QVERIFY(writeReader(f.path("5.vtd"), 5, 7, "kept"));
+    QVERIFY(writeReader(f.path("a.vtd"), 1));
+    QVERIFY(f.load());
+    const int row = f.ws->readers.findFile("5.vtd");
+    QVERIFY(row >= 0);
+    f.store->selectReader(row);
+    {
+        // Writes beyond 1000 bytes fail (EFBIG), so the new table cannot be saved.
+        FileSizeLimit limit(1000);
+        QVERIFY(!f.store->createFileAt(f.path("5.vtd")));
+    }
+    QVERIFY(!f.prompter.asked.isEmpty());
+    QCOMPARE(f.prompter.asked.last().type, DlgType::Error);
+    QCOMPARE(f.ws->readers.recordCount(), 2);
+    QCOMPARE(f.ws->readers.storedValue(row, ReaderField::KDRSerial).toInt(), 5);
+    QCOMPARE(f.ws->readers.storedValue(row, ReaderField::RelayT).toInt(), 7);
+    QCOMPARE(f.ws->readers.storedValue(row, ReaderField::Note).toText(), QString("kept"));
+    QCOMPARE(serialInFile(f.path("5.vtd")), 5);
+    QCOMPARE(f.selectedFile(), QString("5.vtd"));
+    QCOMPARE(f.cardsSerial(), 5);
+    QVERIFY(!f.ws->ignoreNextWatchEvent);
+}
+
 void TestReaderStore::create_newFile()
 {
     Fixture f;
@@ -392,6 +514,7 @@ void TestReaderStore::unsafeNames_data()
     QTest::newRow("backslash") << "sub\\x";
     QTest::newRow("absolute") << "/tmp/evil";
     QTest::newRow("hidden") << ".hidden";
+    QTest::newRow("longer than the list's file name field") << QString(47, 'n'); // 51 with ".vtd"
 }
 
 void TestReaderStore::unsafeNames()
