@@ -52,6 +52,7 @@ private slots:
     void watch_upperCaseExtensionIgnored();
     void watch_atomicSaves();
     void watch_fileAddedDuringLoadListedOnce();
+    void watch_overflowRescans();
     void ownCommandsCauseNoWatchLines();
     void ownCommandKeepsEarlierChange_data();
     void ownCommandKeepsEarlierChange();
@@ -338,6 +339,38 @@ void TestReaderStore::watch_fileAddedDuringLoadListedOnce()
     QVERIFY(f.settleWithSentinel());
     QCOMPARE(f.rowFiles().count("new.vtd"), 1);
     QCOMPARE(f.ws->readers.recordCount(), 32);
+}
+
+void TestReaderStore::watch_overflowRescans()
+{
+    Fixture f;
+    QVERIFY(writeReader(f.path("a.vtd"), 1));
+    QVERIFY(writeReader(f.path("b.vtd"), 2));
+    QVERIFY(writeReader(f.path("c.vtd"), 3));
+    QVERIFY(f.load());
+    // More notifications than the kernel queues while nothing reads them: the queue overflows and
+    // the changes after it are known only from the folder itself.
+    const int limit = [] {
+        QFile q("/proc/sys/fs/inotify/max_queued_events");
+        return q.open(QIODevice::ReadOnly) ? q.readAll().trimmed().toInt() : 16384;
+    }();
+    const QByteArray junk = QFile::encodeName(f.path("junk.tmp"));
+    for (int i = 0; i < limit / 2 + 100; ++i) {
+        QFile j(QString::fromLocal8Bit(junk));
+        QVERIFY(j.open(QIODevice::WriteOnly));
+        j.close();
+        QVERIFY(j.remove());
+    }
+    QVERIFY(QFile::remove(f.path("b.vtd")));
+    QVERIFY(writeReader(f.path("d.vtd"), 4));
+    QVERIFY(f.store->renameFile("x", false));
+    QVERIFY(f.settleWithSentinel());
+    QCOMPARE(f.rowFiles(), QStringList({"x.vtd", "c.vtd", "d.vtd", "zz_sentinel.vtd"}));
+    QCOMPARE(f.selectedFile(), QString("x.vtd"));
+    QCOMPARE(f.cardsSerial(), 1);
+    QVERIFY(f.ws->log.contains("File b.vtd removed in folder: root folder"));
+    QVERIFY(f.ws->log.contains("File d.vtd added in folder: root folder"));
+    QVERIFY(!f.ws->ignoreNextWatchEvent);
 }
 
 void TestReaderStore::ownCommandsCauseNoWatchLines()
