@@ -35,7 +35,9 @@ private:
     QSerialPort m_port;
     QString m_name;
     int m_baud = 9600;
+    static constexpr qsizetype kRxBufferSize = 4096; // a longer line, EOT included, is dropped
     QByteArray m_rx;
+    qint64 m_discarded = 0; // bytes of an overlong line dropped so far; its EOT has not come yet
     bool m_lossPending = false;
     quint64 m_generation = 0; // one per open: a queued close never hits a later open
 };

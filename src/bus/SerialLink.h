@@ -29,6 +29,8 @@ public:
 signals:
     // One received line, cut at EOT and delivered with the EOT.
     void lineReceived(const QByteArray &line);
+    // A line longer than the 4096-byte receive buffer was dropped, up to and with its EOT.
+    void lineDiscarded(qint64 bytes);
     // Bytes handed to the driver.
     void dataSent(qint64 bytes);
     // The port failed or went away under us; it has been closed once.

@@ -16,6 +16,10 @@
 #include <QTest>
 
 #include <memory>
+#include <cerrno>
+#include <fcntl.h>
+#include <stdlib.h>
+#include <termios.h>
 #include <unistd.h>
 
 using namespace kdr;
@@ -116,6 +120,8 @@ private slots:
     void openFailureInPlainWords();
     void noRightsOnARealPort();
     void secondOpenIsBusy();
+    void overlongLinesAreDropped_data();
+    void overlongLinesAreDropped();
 };
 
 void TestBusE2E::scanAndSearch_data()
@@ -260,6 +266,80 @@ void TestBusE2E::secondOpenIsBusy()
     QVERIFY2(first.open(sim.link, 9600, 1, &err), qPrintable(err));
     QVERIFY(!second.open(sim.link, 9600, 1, &err));
     QVERIFY2(err.contains("busy"), qPrintable(err));
+}
+
+namespace {
+// A pseudo-terminal pair: the link opens the slave, the test plays the device on the master and
+// keeps its own raw slave descriptor open.
+struct PtyPair {
+    int master = -1;
+    int slave = -1;
+    QString slavePath;
+    bool open()
+    {
+        master = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+        if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0) return false;
+        slavePath = QString::fromLocal8Bit(::ptsname(master));
+        slave = ::open(::ptsname(master), O_RDWR | O_NOCTTY);
+        if (slave < 0) return false;
+        termios t{};
+        if (::tcgetattr(slave, &t) != 0) return false;
+        ::cfmakeraw(&t);
+        return ::tcsetattr(slave, TCSANOW, &t) == 0;
+    }
+    bool write(const QByteArray &bytes) const
+    {
+        qsizetype done = 0;
+        while (done < bytes.size()) {
+            const ssize_t n = ::write(master, bytes.constData() + done, size_t(bytes.size() - done));
+            if (n < 0 && errno != EAGAIN) return false;
+            if (n > 0) done += n;
+            QTest::qWait(2); // the pty buffer is small: let the link drain it
+        }
+        return true;
+    }
+    ~PtyPair()
+    {
+        if (slave >= 0) ::close(slave);
+        if (master >= 0) ::close(master);
+    }
+};
+} // namespace
+
+// A device that sends more than the 4096-byte receive buffer without a line end: the overlong line
+// is dropped up to and with its EOT (and reported once), the buffer does not grow, and the next
+// line arrives whole.
+void TestBusE2E::overlongLinesAreDropped_data()
+{
+    QTest::addColumn<QByteArray>("before");
+    QTest::addColumn<int>("dropped");
+    QTest::addColumn<QList<QByteArray>>("lines");
+    const QByteArray ok("\x01.1\x04");
+    QTest::newRow("just fits") << QByteArray(4095, 'A') + '\x04' + ok << 0
+                               << QList<QByteArray>{QByteArray(4095, 'A') + '\x04', ok};
+    QTest::newRow("one byte over") << QByteArray(4096, 'A') + '\x04' + ok << 4097 << QList<QByteArray>{ok};
+    QTest::newRow("a megabyte") << QByteArray(1 << 20, 'A') + '\x04' + ok << (1 << 20) + 1 << QList<QByteArray>{ok};
+}
+
+void TestBusE2E::overlongLinesAreDropped()
+{
+    QFETCH(QByteArray, before);
+    QFETCH(int, dropped);
+    QFETCH(QList<QByteArray>, lines);
+    PtyPair pty;
+    QVERIFY(pty.open());
+    QtSerialLink link;
+    QString err;
+    QVERIFY2(link.open(pty.slavePath, 9600, 1, &err), qPrintable(err));
+    QList<QByteArray> got;
+    QList<qint64> discarded;
+    connect(&link, &SerialLink::lineReceived, this, [&](const QByteArray &l) { got << l; });
+    connect(&link, &SerialLink::lineDiscarded, this, [&](qint64 n) { discarded << n; });
+    QVERIFY(pty.write(before));
+    QVERIFY2(QTest::qWaitFor([&] { return !got.isEmpty() && got.last() == lines.last(); }, 10000),
+             qPrintable(QString("%1 lines, last %2 bytes").arg(got.size()).arg(got.isEmpty() ? 0 : got.last().size())));
+    QCOMPARE(got, lines);
+    QCOMPARE(discarded, dropped ? QList<qint64>{dropped} : QList<qint64>{});
 }
 
 QTEST_GUILESS_MAIN(TestBusE2E)
