@@ -109,6 +109,11 @@ BusEngine::BusEngine(Workspace &ws, LinkFactory makeLink, QObject *parent)
     connect(m_scanPort, &SerialLink::lineReceived, this, &BusEngine::ScanPortDataAvailable);
     connect(m_port, &SerialLink::lineReceived, this, &BusEngine::PortDataAvailable);
     connect(m_port, &SerialLink::dataSent, this, &BusEngine::PortDataSent);
+    for (SerialLink *l : {m_scanPort, m_port})
+        connect(l, &SerialLink::lineDiscarded, this, [this](qint64 bytes) {
+            log(QStringLiteral("> ERROR: a received line of %1 bytes is longer than the 4096-byte buffer; it was dropped.")
+                    .arg(bytes));
+        });
     connect(m_scanPort, &SerialLink::portLost, this, [this](const QString &r) { onPortLost(m_scanPort, r); });
     connect(m_port, &SerialLink::portLost, this, [this](const QString &r) { onPortLost(m_port, r); });
 

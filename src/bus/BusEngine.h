@@ -211,6 +211,8 @@ private:
     void setFindEnabled(bool on);
     void markAllReadersOffline();
     void onPortLost(SerialLink *link, const QString &reason);
+    // `Port` was closed under the running operation: nothing more can be sent for it.
+    void busPortClosed();
 
     // Engine.
     void runStep(Step s);

@@ -98,6 +98,7 @@ void BusEngine::goOffline(bool refill)
     if (m_port->isOpen()) {
         m_port->purge();
         m_port->close();
+        busPortClosed();
         log(QStringLiteral("Port: ") + m_port->portName() + QStringLiteral(" is closed."));
         markAllReadersOffline();
         emit m_ws.buttonStateChanged();
@@ -144,6 +145,7 @@ void BusEngine::btnScanPortClick()
         settle(200);
         const QString name = m_port->portName();
         m_port->close();
+        busPortClosed();
         log(QStringLiteral("Port: ") + name + QStringLiteral(" is closed."));
         emit m_ws.buttonStateChanged();
     }
@@ -252,9 +254,15 @@ void BusEngine::onPortLost(SerialLink *link, const QString &reason)
 {
     log(QStringLiteral("> ") + reason + QStringLiteral(" The port is closed."));
     if (link == m_port) {
-        stopRequestWatchdog();
+        busPortClosed();
         emit m_ws.buttonStateChanged();
     }
+}
+
+void BusEngine::busPortClosed()
+{
+    for (QTimer &t : m_steps) t.stop();
+    stopRequestWatchdog();
 }
 
 } // namespace kdr

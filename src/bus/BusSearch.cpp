@@ -9,9 +9,47 @@
 
 #include <QFileInfo>
 
+#include <vector>
+
 namespace kdr {
 
 using namespace Codec;
+
+namespace {
+// The card table and its file name, to be put back when replacing them failed.
+class CardTableSnapshot {
+public:
+    explicit CardTableSnapshot(const Workspace &ws)
+        : m_fileName(ws.readerFileName()), m_records(ws.cards.recordCount()), m_fields(ws.cards.fieldCount()),
+          m_current(ws.cards.current())
+    {
+        m_values.reserve(size_t(m_records) * size_t(m_fields));
+        for (int r = 0; r < m_records; ++r)
+            for (int f = 0; f < m_fields; ++f) m_values.push_back(ws.cards.storedValue(r, f));
+    }
+    void restore(Workspace &ws) const
+    {
+        CardTable &t = ws.cards;
+        t.disableControls();
+        t.clear();
+        t.appendRecords(m_records);
+        size_t i = 0;
+        for (int r = 0; r < m_records; ++r)
+            for (int f = 0; f < m_fields; ++f) t.setValue(r, f, m_values[i++]);
+        if (m_current >= 0 && m_current < m_records) t.setCurrent(m_current);
+        t.enableControls();
+        ws.setReaderFileName(m_fileName);
+        emit ws.buttonStateChanged();
+    }
+
+private:
+    QString m_fileName;
+    int m_records;
+    int m_fields;
+    int m_current;
+    std::vector<Value> m_values;
+};
+} // namespace
 
 void BusEngine::markAllReadersOffline()
 {
@@ -112,12 +150,17 @@ void BusEngine::acceptReader(const QString &serial, const QString &logPrefix)
                 rl.setValue(newRow, ReaderField::ASAdr, Value(qint32(0)));
                 rl.setValue(newRow, ReaderField::RelayT, Value(qint32(6)));
                 rl.setValue(newRow, ReaderField::REX, Value(qint32(0)));
+                // The new file replaces the card table; should it fail, the selected reader gets its
+                // table back as it was, unsaved read column included.
+                const CardTableSnapshot before(m_ws);
                 m_ws.ignoreNextWatchEvent = true; // the folder watch drops the creation it causes
                 if (m_ws.CreateNewTable(path)) {
                     rl.setCurrent(newRow);
                     StoreReaderParamsInTable(m_ws, newRow);
                 } else {
+                    m_ws.ignoreNextWatchEvent = false; // no file, no notification to drop
                     rl.removeRecord(newRow); // no file, no reader: the list shows what is on disk
+                    before.restore(m_ws);
                 }
             }
         }

@@ -117,13 +117,23 @@ void BusEngine::dataCardCountMBus(const QString &line)
 
 void BusEngine::afterCardCount()
 {
-    if (op.LastCardId < 1) {
-        log(QStringLiteral("> Card reading finished!"));
-        emit saveReadCardsEnabledChanged(true);
+    const auto endRead = [this] {
         setCommandCaption(BusCommand::ReadKDR, QStringLiteral("Read All Cards"));
         setCommandCaption(BusCommand::ReadKDRFunc, QStringLiteral("Read All functions"));
         setProgressValue(0);
         op.OperationState = kIdle;
+    };
+    if (op.LastCardId < 1) {
+        log(QStringLiteral("> Card reading finished!"));
+        emit saveReadCardsEnabledChanged(true);
+        endRead();
+        return;
+    }
+    // No slot beyond 4000 has an address: the read would run to the end address of an earlier one.
+    if (op.LastCardId > kSlots4000) {
+        log(QStringLiteral("> ERROR: the reader reports %1 written cards, more than a reader holds; the read stops.")
+                .arg(op.LastCardId));
+        endRead();
         return;
     }
     setProgressMaximum(op.LastCardId);

@@ -52,6 +52,12 @@ private slots:
     void conversionErrorEndsLine();
     void calcCardLocation_data();
     void calcCardLocation();
+    void newReaderFileNotCreated();
+    void cardCountOutOfRange_data();
+    void cardCountOutOfRange();
+    void busPortClosedStopsOperation_data();
+    void busPortClosedStopsOperation();
+    void overlongLineIsLogged();
 };
 
 // ---- port list ----
@@ -863,6 +869,161 @@ void TestEngine::calcCardLocation()
     rig.engine->CalcCardLocation(4001, true);
     QCOMPARE(rig.engine->op.TargetLocation, location);
     QVERIFY(rig.ws.log.lines().isEmpty());
+}
+
+// The new reader's data file cannot be written (its folder is gone): no row, the folder watch is
+// not told to drop a change that never comes, and the selected reader keeps its card table.
+void TestEngine::newReaderFileNotCreated()
+{
+    BusRig rig(sim::Model::KIM3110);
+    rig.bus.addReader(123456);
+    rig.bus.addReader(654321);
+    const int known = rig.addReaderFile(123456);
+    rig.ws.cards.setValue(4, CardField::CardNoRead, Value(qint32(4242))); // an unsaved read column
+    rig.ws.setActiveSubfolder("gone");
+    rig.prompter.queueButton(Btn::Ok);
+    QVERIFY(rig.scanAndSearch());
+    QVERIFY(QTest::qWaitFor([&] { return rig.prompter.asked.size() == 2; }, 2000));
+    QCOMPARE(rig.prompter.asked.at(1).type, DlgType::Error);
+    QCOMPARE(rig.ws.readers.recordCount(), 1);
+    QCOMPARE(rig.status(known), kStatusOnline);
+    QVERIFY(!rig.ws.ignoreNextWatchEvent);
+    QCOMPARE(rig.ws.readers.current(), known);
+    QCOMPARE(rig.ws.readerFileName(), QStringLiteral("123456.vtd"));
+    QCOMPARE(rig.ws.cards.recordCount(), kSlots2000);
+    QCOMPARE(rig.ws.cards.storedValue(0, CardField::KDRSerial).toInt(), 123456);
+    QCOMPARE(rig.ws.cards.storedValue(4, CardField::CardNoRead).toInt(), 4242);
+}
+
+// A count no reader can hold has no location to read up to: the read ends with an error instead
+// of running to an address left over from an earlier read.
+void TestEngine::cardCountOutOfRange_data()
+{
+    QTest::addColumn<sim::Model>("model");
+    QTest::addColumn<QByteArray>("line");
+    QTest::addColumn<int>("count");
+    QTest::addColumn<bool>("reads");
+    const QByteArray mbusHead(21, 'A');
+    QTest::newRow("9600, 4000") << sim::Model::KIM3110 << hlxLine("FA0") << 4000 << true;
+    QTest::newRow("9600, 4001") << sim::Model::KIM3110 << hlxLine("FA1") << 4001 << false;
+    QTest::newRow("9600, FFFF") << sim::Model::KIM3110 << hlxLine("FFFF") << 65535 << false;
+    QTest::newRow("M:BUS, 4000") << sim::Model::KIM3121 << mbusRaw(mbusHead + "0FA0") << 4000 << true;
+    QTest::newRow("M:BUS, 4001") << sim::Model::KIM3121 << mbusRaw(mbusHead + "0FA1") << 4001 << false;
+    QTest::newRow("M:BUS, FFFF") << sim::Model::KIM3121 << mbusRaw(mbusHead + "FFFF") << 65535 << false;
+}
+
+void TestEngine::cardCountOutOfRange()
+{
+    QFETCH(sim::Model, model);
+    QFETCH(QByteArray, line);
+    QFETCH(int, count);
+    QFETCH(bool, reads);
+    BusRig rig(model);
+    rig.addReaderFile(123456);
+    QVERIFY(rig.scanAndSearch());
+    OperationVars &op = rig.engine->op;
+    const bool mbus = rig.engine->isMBus();
+    op.ActiveCommand = BusCommand::ReadKDR;
+    op.AbortRequested = false;
+    op.TargetPage = 0x0815; // left over from an earlier read
+    op.TargetLocation = 0x8412;
+    op.OperationState = mbus ? int(MBusState::GetTotalCardNo) : int(HlxState::GetCardNo);
+    op.AwaitAck = false;
+    QSignalSpy captions(rig.engine.get(), &BusEngine::commandCaptionChanged);
+    QSignalSpy saveMenu(rig.engine.get(), &BusEngine::saveReadCardsEnabledChanged);
+    rig.engine->PortDataAvailable(line);
+    QCOMPARE(op.LastCardId, count);
+    QVERIFY(rig.ws.log.contains(QString(mbus ? "> KDR-M, last card ID: %1;" : "> KDR-01, last card ID: %1;").arg(count)));
+    const Step next = mbus ? Step::ReadCards : Step::SelMemReadDevice;
+    QCOMPARE(rig.engine->stepActive(next), reads);
+    if (reads) {
+        rig.engine->stopStep(next);
+        QCOMPARE(op.TargetLocation, mbus ? 0x7DF8 : 0x84FA);
+        return;
+    }
+    QCOMPARE(rig.ws.log.lines().last(),
+             QString("> ERROR: the reader reports %1 written cards, more than a reader holds; the read stops.").arg(count));
+    QCOMPARE(op.OperationState, kIdle);
+    QCOMPARE(rig.engine->progressValue(), 0);
+    QCOMPARE(saveMenu.count(), 0); // nothing was read
+    QCOMPARE(captions.count(), 2);
+    QCOMPARE(captions.at(0).at(1).toString(), QStringLiteral("Read All Cards"));
+    QCOMPARE(captions.at(1).at(1).toString(), QStringLiteral("Read All functions"));
+}
+
+namespace {
+// A read stream that never ends by itself: it only advances the location.
+struct EndlessStream : MemoryHandlers {
+    int requests = 0;
+    void prepareSelMemRead(BusEngine &) override {}
+    void afterReadRequest(BusEngine &e) override
+    {
+        ++requests;
+        e.op.CurLocation += 8;
+    }
+    void readData(BusEngine &, const QString &) override {}
+    void mbusParameterBlock(BusEngine &, const QString &) override {}
+    void mbusCardBlock(BusEngine &, const QString &) override {}
+    void mbusWriteVerify(BusEngine &, const QString &) override {}
+    void nextParameterBlock(BusEngine &) override {}
+    void afterReset(BusEngine &) override {}
+    void verifyWrite(BusEngine &) override {}
+};
+} // namespace
+
+// Once the bus port is closed under a running read (lost, gone offline, taken by a new scan),
+// nothing more is sent or logged for it and no time-out follows.
+void TestEngine::busPortClosedStopsOperation_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::newRow("port lost") << "lost";
+    QTest::newRow("offline") << "offline";
+    QTest::newRow("new scan") << "scan";
+}
+
+void TestEngine::busPortClosedStopsOperation()
+{
+    QFETCH(QString, how);
+    BusRig rig(sim::Model::KIM3110);
+    rig.bus.addReader(123456);
+    rig.addReaderFile(123456);
+    QVERIFY(rig.scanAndSearch());
+    EndlessStream stream;
+    rig.engine->setMemoryHandlers(&stream);
+    OperationVars &op = rig.engine->op;
+    op.ActiveCommand = BusCommand::ReadKDR;
+    op.AbortRequested = false;
+    op.CurLocation = Codec::FirstLocation;
+    rig.engine->startStep(Step::ReadCards);
+    rig.engine->startStep(Step::GetCardNo); // a pending single step as well
+    QVERIFY(QTest::qWaitFor([&] { return stream.requests >= 3; }, 2000));
+    if (how == "lost") {
+        QString err;
+        QVERIFY(rig.bus.setFault("portlost=1", &err));
+        QVERIFY(QTest::qWaitFor([&] { return !rig.engine->busOpen(); }, 2000));
+    } else if (how == "offline") {
+        rig.engine->cbPortSelect("offline");
+    } else {
+        rig.engine->btnScanPortClick();
+    }
+    QVERIFY(!rig.engine->busOpen());
+    const int sent = stream.requests;
+    const int logged = int(rig.ws.log.lines().size());
+    QTest::qWait(200);
+    QVERIFY(!rig.engine->stepActive(Step::ReadCards));
+    QVERIFY(!rig.engine->stepActive(Step::GetCardNo));
+    QVERIFY(!rig.engine->watchdogRunning());
+    QCOMPARE(stream.requests, sent);
+    QCOMPARE(rig.ws.log.lines().filter(">> Request not sent").size(), 0);
+    if (how != "scan") QCOMPARE(int(rig.ws.log.lines().size()), logged);
+    rig.engine->setMemoryHandlers(nullptr);
+}
+
+void TestEngine::overlongLineIsLogged()
+{
+    BusRig rig(sim::Model::KIM3110);
+    emit rig.engine->port()->lineDiscarded(5000);
+    QCOMPARE(rig.ws.log.lines().last(), QStringLiteral("> ERROR: a received line of 5000 bytes is longer than the 4096-byte buffer; it was dropped."));
 }
 
 QTEST_GUILESS_MAIN(TestEngine)
