@@ -2,6 +2,9 @@
 
 #include "store/Log.h"
 
+#include <QDir>
+#include <QFileInfo>
+
 #include <unistd.h>
 
 namespace kdr {
@@ -11,6 +14,12 @@ FolderLoader::FolderLoader(const QString &folder, QObject *parent) : QThread(par
     qRegisterMetaType<kdr::ReaderRowData>();
 }
 
+FolderLoader::FolderLoader(const QString &folder, const QStringList &names, QObject *parent)
+    : FolderLoader(folder, parent)
+{
+    m_names = names;
+}
+
 void FolderLoader::run()
 {
     const qint64 tid = qint64(::gettid());
@@ -18,7 +27,7 @@ void FolderLoader::run()
     const QString tag = Log::threadTag(tid);
     emit logLine(QStringLiteral("> Loading files.") + tag);
 
-    const QStringList names = listVtdFiles(m_folder);
+    const QStringList names = m_names ? *m_names : listVtdFiles(m_folder);
     emit filesFound(int(names.size()));
 
     CardTable cards;
@@ -27,6 +36,11 @@ void FolderLoader::run()
     for (const QString &name : names) {
         if (isInterruptionRequested()) break;
         const ReaderRowResult r = readReaderRow(m_folder, name, cards, list);
+        if (!r.ok && !QFileInfo::exists(QDir(m_folder).filePath(name))) {
+            // Removed or renamed since the listing: the folder watch reports that; the pass goes on.
+            emit rowSkipped(++done);
+            continue;
+        }
         if (!r.ok) {
             // A damaged file ends the pass here; the files before it keep their rows.
             emit logLine(QStringLiteral("> Cannot read %1").arg(r.error) + tag);

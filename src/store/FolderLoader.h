@@ -5,6 +5,7 @@
 #include "store/ReaderRows.h"
 
 #include <QThread>
+#include <optional>
 
 namespace kdr {
 
@@ -12,6 +13,8 @@ class FolderLoader : public QThread {
     Q_OBJECT
 public:
     explicit FolderLoader(const QString &folder, QObject *parent = nullptr);
+    // A pass over a listing made earlier (the folder may have changed since).
+    FolderLoader(const QString &folder, const QStringList &names, QObject *parent = nullptr);
     // The loader thread's identifier as logged ("[th%d]"); 0 before the thread runs.
     qint64 threadIdentifier() const { return m_tid.loadAcquire(); }
 
@@ -19,6 +22,8 @@ signals:
     void logLine(const QString &line);
     void filesFound(int count);
     void rowReady(const kdr::ReaderRowData &row, int filesDone);
+    // A listed file was gone by the time it was read.
+    void rowSkipped(int filesDone);
     // The pass stopped at an unreadable file; the rows before it were delivered.
     void fileFailed(const QString &name, const QString &error);
     void passDone(qint64 threadId);
@@ -28,6 +33,7 @@ protected:
 
 private:
     QString m_folder;
+    std::optional<QStringList> m_names;
     QAtomicInteger<qint64> m_tid;
 };
 

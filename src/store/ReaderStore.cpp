@@ -72,6 +72,7 @@ void ReaderStore::FillAndSelectKDRTable()
     connect(loader, &FolderLoader::logLine, this, [this](const QString &line) { m_ws.log.append(line); });
     connect(loader, &FolderLoader::filesFound, this, &ReaderStore::progressMaximum);
     connect(loader, &FolderLoader::rowReady, this, &ReaderStore::onLoaderRow);
+    connect(loader, &FolderLoader::rowSkipped, this, &ReaderStore::progressValue);
     connect(loader, &FolderLoader::passDone, this, &ReaderStore::onLoaderDone);
     connect(loader, &QThread::finished, loader, &QObject::deleteLater);
     loader->start();

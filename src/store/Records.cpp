@@ -20,7 +20,8 @@ QList<FieldDef> cardTableFields()
 
 QList<FieldDef> readerListFields()
 {
-    return {txt("VtdFileN", 50), num("KDRSerial"), txt("Status", 10), num("ASAdr"), num("RelayT"),
+    // The file name column holds any name the folder may have (the list is never saved).
+    return {txt("VtdFileN", 255), num("KDRSerial"), txt("Status", 10), num("ASAdr"), num("RelayT"),
             num("REX"), txt("Note", 255), flag("ChangeParam"), num("Version"), flag("FuncKDR_RcvOpenDoor"),
             txt("FreeProt1", 20), txt("FreeProt2", 20), txt("FreeProt3", 20), txt("FreeProt4", 20),
             txt("MasterCard", 10), num("DevMode"), num("DevMode_MSB"), num("IsStandalone"),

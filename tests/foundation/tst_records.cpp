@@ -167,6 +167,13 @@ void TestRecords::textFieldsAreCutToTheirSize()
     QVERIFY(!t.value(0, CardField::CardHolder).isNull());
     t.setValue(0, CardField::CardHolder, Value());
     QVERIFY(t.value(0, CardField::CardHolder).isNull());
+
+    // A file name is never cut: the row must name the file that is there.
+    ReaderList list;
+    const QString longName = QString(80, QLatin1Char('r')) + QStringLiteral(".vtd");
+    list.appendFromCardTable(longName, t);
+    QCOMPARE(list.value(0, ReaderField::VtdFileN).toText(), longName);
+    QCOMPARE(list.findFile(longName), 0);
 }
 
 void TestRecords::tableRoutines()

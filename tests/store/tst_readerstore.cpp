@@ -1,6 +1,7 @@
 // The reader list built from the active folder, the folder watch, reader selection and the reader
 // file commands, on real temporary folders.
 #include "StoreFixture.h"
+#include "store/FolderLoader.h"
 
 #include "store/TableRoutines.h"
 
@@ -40,6 +41,7 @@ class TestReaderStore : public QObject {
 private slots:
     void loadPass_threeFiles();
     void loadPass_damagedFileEndsPass();
+    void loadPass_vanishedFileIsSkipped();
     void loadPass_secondRequestIgnored();
     void loadPass_missingFolder();
     void selection_unreadableFile();
@@ -132,6 +134,33 @@ void TestReaderStore::loadPass_damagedFileEndsPass()
     QVERIFY(named);
     QVERIFY(completed);
     QCOMPARE(f.ws->readers.current(), 0);
+}
+
+void TestReaderStore::loadPass_vanishedFileIsSkipped()
+{
+    // A file removed between the listing and its read is not damage: the pass goes on. A damaged
+    // file after it still ends the pass.
+    Fixture fx;
+    QVERIFY(writeReader(fx.path("a.vtd"), 1));
+    QVERIFY(writeReader(fx.path("b.vtd"), 2));
+    QVERIFY(writeReader(fx.path("d.vtd"), 4));
+    QFile bad(fx.path("c.vtd"));
+    QVERIFY(bad.open(QIODevice::WriteOnly) && bad.write("xyz") == 3);
+    bad.close();
+    kdr::FolderLoader loader(fx.folder(), {"a.vtd", "gone.vtd", "b.vtd", "c.vtd", "d.vtd"});
+    QStringList rows, failed;
+    QList<int> progress;
+    connect(&loader, &kdr::FolderLoader::rowReady, this, [&](const kdr::ReaderRowData &r, int done) {
+        rows << r.values.at(kdr::ReaderField::VtdFileN).toText();
+        progress << done;
+    }, Qt::DirectConnection);
+    connect(&loader, &kdr::FolderLoader::rowSkipped, this, [&](int done) { progress << done; }, Qt::DirectConnection);
+    connect(&loader, &kdr::FolderLoader::fileFailed, this, [&](const QString &name, const QString &) { failed << name; }, Qt::DirectConnection);
+    loader.start();
+    QVERIFY(loader.wait(10000));
+    QCOMPARE(rows, (QStringList{"a.vtd", "b.vtd"}));
+    QCOMPARE(progress, (QList<int>{1, 2, 3}));
+    QCOMPARE(failed, QStringList{"c.vtd"});
 }
 
 void TestReaderStore::loadPass_secondRequestIgnored()
@@ -547,7 +576,7 @@ void TestReaderStore::unsafeNames_data()
     QTest::newRow("backslash") << "sub\\x";
     QTest::newRow("absolute") << "/tmp/evil";
     QTest::newRow("hidden") << ".hidden";
-    QTest::newRow("longer than the list's file name field") << QString(47, 'n'); // 51 with ".vtd"
+    QTest::newRow("longer than the list's file name field") << QString(252, 'n'); // 256 with ".vtd"
 }
 
 void TestReaderStore::unsafeNames()
