@@ -100,6 +100,7 @@ void BusEngine::goOffline(bool refill)
         m_port->close();
         busPortClosed();
         log(QStringLiteral("Port: ") + m_port->portName() + QStringLiteral(" is closed."));
+        m_filterTimer.stop(); // a pending filter would hide every reader once all are OFFLINE
         markAllReadersOffline();
         emit m_ws.buttonStateChanged();
     }

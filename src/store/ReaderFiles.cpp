@@ -95,6 +95,15 @@ bool ReaderStore::createFileAt(const QString &path)
                    {Btn::Yes, Btn::No}) != Btn::Yes)
         return false;
 
+    // Replacing a reader's file keeps its card list: a copy goes into its inactive folder first.
+    if (QFileInfo::exists(full)) {
+        const QString err = m_ws.copyToInactiveFolder(name);
+        if (!err.isEmpty()) {
+            if (p) p->message(DlgType::Error, QStringLiteral("%1 is not replaced: no backup copy could be made (%2).").arg(name, err));
+            return false;
+        }
+    }
+
     const int previous = m_selectedRow;
     int row = m_ws.readers.findFile(name); // replacing a listed file keeps its one row
     const bool appended = row < 0;
@@ -222,8 +231,7 @@ bool ReaderStore::removeFile()
         p->message(DlgType::Error, QStringLiteral("Cannot create the inactive folder %1").arg(inactive));
         return false;
     }
-    const QString target = inactive + QLatin1Char('/') + base + QLatin1Char('_') +
-                           QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd_HHmmss")) + QStringLiteral(".vtd");
+    const QString target = m_ws.backupPathFor(base);
     m_ws.cards.clear();
     m_ws.ignoreNextWatchEvent = true;
     QString failure;

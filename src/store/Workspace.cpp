@@ -1,6 +1,10 @@
 #include "store/Workspace.h"
 
+#include "store/AtomicFile.h"
 #include "store/VtdFile.h"
+
+#include <QDateTime>
+#include <QFile>
 
 #include <QDir>
 #include <QFileInfo>
@@ -46,6 +50,26 @@ bool Workspace::hasRestorableBackups() const
     if (dir.isEmpty()) return false;
     const QDir d(dir);
     return d.exists() && !d.entryList({QStringLiteral("*.vtd")}, QDir::Files).isEmpty();
+}
+
+QString Workspace::backupPathFor(const QString &baseName) const
+{
+    return m_activeFolderPath + baseName + QLatin1Char('/') + baseName + QLatin1Char('_') +
+           QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd_HHmmss")) + QStringLiteral(".vtd");
+}
+
+QString Workspace::copyToInactiveFolder(const QString &fileName, QString *backupPath) const
+{
+    const QString base = QFileInfo(fileName).completeBaseName();
+    const QString target = backupPathFor(base);
+    if (!QDir().mkpath(m_activeFolderPath + base)) return QStringLiteral("Cannot create the inactive folder %1").arg(m_activeFolderPath + base);
+    if (QFileInfo::exists(target)) return QStringLiteral("%1 already exists.").arg(target);
+    QFile src(m_activeFolderPath + fileName);
+    if (!src.open(QIODevice::ReadOnly)) return QStringLiteral("Cannot read %1: %2").arg(src.fileName(), src.errorString());
+    const QString err = writeFileAtomically(target, src.readAll());
+    if (!err.isEmpty()) return err;
+    if (backupPath) *backupPath = target;
+    return QString();
 }
 
 bool Workspace::selectedReaderOnline() const

@@ -43,6 +43,11 @@ public:
     QString readerFilePath() const; // ActiveFolderPath + base name + ".vtd"; empty without a reader
     QString inactiveFolder() const; // ActiveFolderPath + base name
     bool hasRestorableBackups() const;
+    // A backup name in a reader's inactive folder: base + "_" + "yyyymmdd_hhnnss" + ".vtd".
+    QString backupPathFor(const QString &baseName) const;
+    // Copies a data file of the active folder into its reader's inactive folder under a backup
+    // name. Returns the error in plain words, empty on success.
+    QString copyToInactiveFolder(const QString &fileName, QString *backupPath = nullptr) const;
 
     int selectedReaderRow() const { return readers.current(); }
     bool selectedReaderOnline() const;

@@ -412,6 +412,16 @@ void TestEngine::goingOffline()
     QCOMPARE(rig.ws.log.lines().last(), QStringLiteral("Port: ttyS0 is closed."));
     QVERIFY(!rig.ws.readers.isFiltered());
     QCOMPARE(rig.status(row), kStatusOffline);
+    // Offline within the filter delay of the last answer: the list is not filtered afterwards,
+    // which would hide every reader (all are OFFLINE now).
+    rig.engine->cbPortSelect("ttyS0");
+    QVERIFY(rig.scanAndSearch());
+    QVERIFY(QTest::qWaitFor([&] { return rig.status(row) == kStatusOnline; }, 2000));
+    QVERIFY(!rig.ws.readers.isFiltered());
+    rig.engine->cbPortSelect("offline");
+    QTest::qWait(800);
+    QVERIFY(!rig.ws.readers.isFiltered());
+    QCOMPARE(rig.status(row), kStatusOffline);
     // Offline again with the port closed: the reader list is left as it is.
     rig.ws.readers.setValue(row, ReaderField::Status, kStatusOnline);
     rig.engine->cbPortSelect("offline");

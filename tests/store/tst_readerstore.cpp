@@ -551,6 +551,13 @@ void TestReaderStore::create_newFile()
     QCOMPARE(f.rowFiles(), QStringList({"a.vtd", "123456.vtd"}));
     QVERIFY(readVtdFile(f.path("123456.vtd"), onDisk).ok);
     QVERIFY(onDisk.storedValue(3, CardField::CardNoSaved).isNull());
+    // ... and the replaced card list waits in the reader's inactive folder.
+    const QStringList backups = QDir(f.path("123456")).entryList({"123456_*.vtd"}, QDir::Files);
+    QCOMPARE(backups.size(), 1);
+    QVERIFY(QRegularExpression("^123456_\\d{8}_\\d{6}\\.vtd$").match(backups[0]).hasMatch());
+    CardTable backup;
+    QVERIFY(readVtdFile(f.path("123456/" + backups[0]), backup).ok);
+    QCOMPARE(backup.storedValue(3, CardField::CardNoSaved).toInt(), 12);
 }
 
 void TestReaderStore::create_refusesOtherFolder()
