@@ -85,6 +85,7 @@ void BusEngine::btnFindKDRClick()
     }
     op.OperationState = HlxState::InitBus;
     op.LastFoundSerial.clear();
+    m_filterTimer.stop(); // the last search's filter would hide the readers marked OFFLINE below
     InitHLXBUS();
 
     m_ws.cards.disableControls();
@@ -121,12 +122,13 @@ void BusEngine::acceptReader(const QString &serial, const QString &logPrefix)
     ReaderList &rl = m_ws.readers;
     const qint32 serialNo = serial.toInt();
     rl.disableControls();
-    int row = -1;
-    for (int r = 0; r < rl.recordCount(); ++r)
-        if (rl.storedValue(r, ReaderField::KDRSerial).toInt() == serialNo && !rl.storedValue(r, ReaderField::KDRSerial).isNull()) {
-            row = r;
-            break;
-        }
+    const auto findReader = [&rl, serialNo] {
+        for (int r = 0; r < rl.recordCount(); ++r)
+            if (rl.storedValue(r, ReaderField::KDRSerial).toInt() == serialNo && !rl.storedValue(r, ReaderField::KDRSerial).isNull())
+                return r;
+        return -1;
+    };
+    int row = findReader();
 
     if (row < 0) {
         Prompter *p = m_ws.prompter();
@@ -134,7 +136,10 @@ void BusEngine::acceptReader(const QString &serial, const QString &logPrefix)
                                           QStringLiteral("New reader found. Do you want to add it in KDR data table?"),
                                           {Btn::Ok, Btn::Cancel})
                              : Btn::Cancel;
-        if (answer == Btn::Ok) {
+        // The same reader may have answered again while the question was open, and been added.
+        if (answer == Btn::Ok && (row = findReader()) >= 0) {
+            rl.setValue(row, ReaderField::Status, kStatusOnline);
+        } else if (answer == Btn::Ok) {
             const QString fileName = serial + QStringLiteral(".vtd");
             const QString path = m_ws.activeFolderPath() + fileName;
             // A file of that name belongs to some other reader record: never overwrite it.

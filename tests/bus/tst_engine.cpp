@@ -7,6 +7,9 @@
 #include <QFile>
 #include <QRegularExpression>
 
+#include <functional>
+#include <utility>
+
 using namespace kdr;
 using namespace kdrtest;
 
@@ -53,6 +56,7 @@ private slots:
     void calcCardLocation_data();
     void calcCardLocation();
     void newReaderFileNotCreated();
+    void newReaderAnswersAgainDuringQuestion();
     void cardCountOutOfRange_data();
     void cardCountOutOfRange();
     void busPortClosedStopsOperation_data();
@@ -370,6 +374,17 @@ void TestEngine::searchInitRefused()
     QTest::qWait(100);
     QCOMPARE(rig.telegrams(), QStringList{"580B"});
     QCOMPARE(rig.status(row), kStatusOffline);
+    // Refused right after a search that found the reader: that search's pending filter must not
+    // come on and hide the reader, now OFFLINE.
+    rig.bus.clearFaults();
+    rig.engine->btnFindKDRClick();
+    QVERIFY(QTest::qWaitFor([&] { return rig.status(row) == kStatusOnline; }, 2000));
+    QVERIFY(rig.bus.setFault("nak.init=1", &err));
+    rig.engine->btnFindKDRClick();
+    QVERIFY(QTest::qWaitFor([&] { return rig.logCount("> Response to InitHLXBUS Failed!") == 2; }, 2000));
+    QTest::qWait(800);
+    QCOMPARE(rig.status(row), kStatusOffline);
+    QVERIFY(!rig.ws.readers.isFiltered());
 }
 
 void TestEngine::searchMBusSerialZeroCancelsFilter_data()
@@ -903,6 +918,37 @@ void TestEngine::newReaderFileNotCreated()
     QCOMPARE(rig.ws.cards.recordCount(), kSlots2000);
     QCOMPARE(rig.ws.cards.storedValue(0, CardField::KDRSerial).toInt(), 123456);
     QCOMPARE(rig.ws.cards.storedValue(4, CardField::CardNoRead).toInt(), 4242);
+}
+
+// Over M:BUS the same new reader answers again while its question is open (the answer is handled
+// inside the question): it is added once, and the outer OK does not report its file as foreign.
+void TestEngine::newReaderAnswersAgainDuringQuestion()
+{
+    struct NestingPrompter : ScriptedPrompter {
+        std::function<void()> inside;
+        Btn message(DlgType type, const QString &text, const BtnSet &buttons, const QStringList &captions) override
+        {
+            if (auto f = std::exchange(inside, nullptr)) f();
+            return ScriptedPrompter::message(type, text, buttons, captions);
+        }
+    } prompter;
+    BusRig rig(sim::Model::KIM3121);
+    rig.addReaderFile(123456);
+    rig.ws.setPrompter(&prompter);
+    QVERIFY(rig.scanAndSearch());
+    const QByteArray answer = mbusRaw(":09FBF1FFFFFF8B000005000000000201030800AA");
+    prompter.inside = [&] { rig.engine->PortDataAvailable(answer); };
+    rig.engine->PortDataAvailable(answer);
+    QCOMPARE(prompter.asked.size(), 2);
+    QCOMPARE(prompter.asked.at(0).text, QStringLiteral("New reader found. Do you want to add it in KDR data table?"));
+    QCOMPARE(prompter.asked.at(1).text, QStringLiteral("New reader found. Do you want to add it in KDR data table?"));
+    QCOMPARE(rig.ws.readers.recordCount(), 2);
+    const int added = rig.ws.readers.findFile("654321.vtd");
+    QVERIFY(added >= 0);
+    QCOMPARE(rig.status(added), kStatusOnline);
+    QVERIFY(!rig.ws.log.lines().join('\n').contains("ERROR"));
+    QCOMPARE(rig.logCount("> KDR-M, serial number: 654321;"), 2);
+    rig.ws.setPrompter(&rig.prompter);
 }
 
 // A count no reader can hold has no location to read up to: the read ends with an error instead
