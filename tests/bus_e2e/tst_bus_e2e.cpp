@@ -122,6 +122,8 @@ private slots:
     void secondOpenIsBusy();
     void overlongLinesAreDropped_data();
     void overlongLinesAreDropped();
+    void kdrctlRefusesNonPortNames_data();
+    void kdrctlRefusesNonPortNames();
 };
 
 void TestBusE2E::scanAndSearch_data()
@@ -340,6 +342,40 @@ void TestBusE2E::overlongLinesAreDropped()
              qPrintable(QString("%1 lines, last %2 bytes").arg(got.size()).arg(got.isEmpty() ? 0 : got.last().size())));
     QCOMPARE(got, lines);
     QCOMPARE(discarded, dropped ? QList<qint64>{dropped} : QList<qint64>{});
+}
+
+// Names that cannot stand in the port list are refused at once instead of scanning nothing (and
+// waiting for ever) or scanning the last used port instead.
+void TestBusE2E::kdrctlRefusesNonPortNames_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<QString>("port");
+    QTest::newRow("scan offline") << "scan" << "offline";
+    QTest::newRow("scan refresh") << "scan" << "refresh";
+    QTest::newRow("scan list separator") << "scan" << "ttyS0;ttyS1";
+    QTest::newRow("scan blank") << "scan" << "  ";
+    QTest::newRow("search offline") << "search" << "offline";
+}
+
+void TestBusE2E::kdrctlRefusesNonPortNames()
+{
+    QFETCH(QString, command);
+    QFETCH(QString, port);
+    QTemporaryDir dir;
+    QProcess ctl;
+    ctl.start(qEnvironmentVariable("KDR_TEST_BIN_DIR") + QStringLiteral("/tools/kdrctl/kdrctl"),
+              command == "search" ? QStringList{command, "--port", port, "--folder", dir.path()} : QStringList{command, "--port", port});
+    QVERIFY(ctl.waitForStarted(5000));
+    const bool ended = ctl.waitForFinished(8000);
+    if (!ended) {
+        ctl.kill();
+        ctl.waitForFinished(2000);
+    }
+    QVERIFY2(ended, "kdrctl did not end");
+    const QString err = QString::fromLocal8Bit(ctl.readAllStandardError());
+    QCOMPARE(ctl.exitCode(), 2);
+    QVERIFY2(err.contains(QStringLiteral("is not a port name")), qPrintable(err));
+    QVERIFY(!QString::fromLocal8Bit(ctl.readAllStandardOutput()).contains("Searching Interface"));
 }
 
 QTEST_GUILESS_MAIN(TestBusE2E)

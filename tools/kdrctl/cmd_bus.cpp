@@ -78,6 +78,12 @@ bool parse(const QStringList &args, bool withFolder, Options *o, const char *usa
         kdrctl::err() << usage << "\n";
         return false;
     }
+    // The name goes into the port list as an entry of its own: the list's fixed entries, a ";"
+    // (the separator of the extra ports) or blanks around it would make it some other entry.
+    if (!BusEngine::isPortEntry(o->port) || o->port.trimmed() != o->port || o->port.contains(QLatin1Char(';'))) {
+        kdrctl::err() << "kdrctl: \"" << o->port << "\" is not a port name\n";
+        return false;
+    }
     return true;
 }
 
@@ -112,6 +118,7 @@ struct Session {
     bool runScan()
     {
         engine.btnScanPortClick();
+        if (!engine.scanning()) return false; // refused before it began: nothing to wait for
         QEventLoop loop;
         QTimer poll;
         QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
@@ -142,7 +149,7 @@ int scanCmd(const QStringList &args)
     Options o;
     if (!parse(args, false, &o, "usage: kdrctl scan --port P")) return 2;
     Session s(programPath(), false);
-    s.selectPort(o.port);
+    if (!s.selectPort(o.port)) return 1;
     // Exit 0: interface found; 1: none found or the port could not be used.
     return s.runScan() ? 0 : 1;
 }
@@ -176,8 +183,7 @@ int searchCmd(const QStringList &args)
     }
     if (s.ws.readers.recordCount() > 0) s.ws.readers.setCurrent(0);
 
-    s.selectPort(o.port);
-    if (!s.runScan()) return 1;
+    if (!s.selectPort(o.port) || !s.runScan()) return 1;
     s.engine.btnFindKDRClick();
     if (!s.engine.busOpen()) return 1;
     QEventLoop loop;
