@@ -56,7 +56,6 @@ bool QtSerialLink::open(const QString &portName, int baudRate, int stopBits, QSt
     m_name = portName;
     m_baud = baudRate;
     m_rx.clear();
-    m_discarded = 0;
     m_lossPending = false;
     ++m_generation;
     m_port.setPortName(devicePath(portName));
@@ -65,7 +64,7 @@ bool QtSerialLink::open(const QString &portName, int baudRate, int stopBits, QSt
     m_port.setParity(QSerialPort::NoParity);
     m_port.setStopBits(stopBits == 2 ? QSerialPort::TwoStop : QSerialPort::OneStop);
     m_port.setFlowControl(QSerialPort::NoFlowControl);
-    m_port.setReadBufferSize(kRxBufferSize);
+    m_port.setReadBufferSize(LineBuffer::kCapacity);
     if (!m_port.open(QIODevice::ReadWrite)) {
         if (error) *error = explainOpenFailure(portName, m_port.error(), m_port.errorString());
         m_port.clearError();
@@ -81,14 +80,12 @@ bool QtSerialLink::open(const QString &portName, int baudRate, int stopBits, QSt
 void QtSerialLink::close()
 {
     m_rx.clear();
-    m_discarded = 0;
     if (m_port.isOpen()) m_port.close();
 }
 
 void QtSerialLink::purge()
 {
     m_rx.clear();
-    m_discarded = 0;
     if (m_port.isOpen()) m_port.clear(QSerialPort::AllDirections);
 }
 
@@ -100,30 +97,12 @@ bool QtSerialLink::send(const QByteArray &data)
 
 void QtSerialLink::onReadyRead()
 {
-    m_rx += m_port.readAll();
-    // Take each line out before handing it on: a handler may open a modal dialog and the next
-    // lines then arrive through a nested call.
-    qsizetype end;
-    while ((end = m_rx.indexOf(kEOT)) >= 0) {
-        const QByteArray line = m_rx.left(end + 1);
-        m_rx.remove(0, end + 1);
-        if (m_discarded > 0) { // the end of an overlong line
-            const qint64 n = m_discarded + line.size();
-            m_discarded = 0;
-            emit lineDiscarded(n);
-            continue;
-        }
-        if (line.size() > kRxBufferSize) {
-            emit lineDiscarded(line.size());
-            continue;
-        }
-        emit lineReceived(line);
-    }
-    // No line end within the receive buffer: drop what came so far and the rest of the line with
-    // it, so that a device that never ends its line cannot make the buffer grow.
-    if (m_rx.size() >= kRxBufferSize) {
-        m_discarded += m_rx.size();
-        m_rx.clear();
+    m_rx.append(m_port.readAll());
+    while (auto it = m_rx.take()) {
+        if (it->dropped)
+            emit lineDiscarded(it->dropped);
+        else
+            emit lineReceived(it->line);
     }
 }
 
@@ -147,7 +126,6 @@ void QtSerialLink::closeAfterLoss(const QString &reason)
 {
     if (!m_port.isOpen()) return;
     m_rx.clear();
-    m_discarded = 0;
     m_port.close();
     emit portLost(QStringLiteral("Port %1 was lost: %2").arg(m_name, reason));
 }

@@ -1,5 +1,6 @@
 #pragma once
 // The serial link on a real port (or a pseudo-terminal given by its path) through QSerialPort.
+#include "bus/LineBuffer.h"
 #include "bus/SerialLink.h"
 
 #include <QSerialPort>
@@ -35,9 +36,7 @@ private:
     QSerialPort m_port;
     QString m_name;
     int m_baud = 9600;
-    static constexpr qsizetype kRxBufferSize = 4096; // a longer line, EOT included, is dropped
-    QByteArray m_rx;
-    qint64 m_discarded = 0; // bytes of an overlong line dropped so far; its EOT has not come yet
+    LineBuffer m_rx;
     bool m_lossPending = false;
     quint64 m_generation = 0; // one per open: a queued close never hits a later open
 };

@@ -1,5 +1,6 @@
 // Telegram builders and answer-line helpers, byte for byte.
 #include "bus/Codec.h"
+#include "bus/LineBuffer.h"
 #include "store/ScriptedPrompter.h"
 
 #include <QTest>
@@ -10,6 +11,8 @@ using namespace kdr::Codec;
 class TestCodec : public QObject {
     Q_OBJECT
 private slots:
+    void lineBuffer_data();
+    void lineBuffer();
     void builders_data();
     void builders();
     void initTelegramIsSevenBytes();
@@ -267,6 +270,35 @@ void TestCodec::binToHex()
     QCOMPARE(BinToHex(bits, &p), hex);
     QCOMPARE(p.wasAsked(QStringLiteral("This is not binary number!")), complains);
     if (complains) QCOMPARE(p.asked.first().type, DlgType::Error);
+}
+
+void TestCodec::lineBuffer_data()
+{
+    // Chunks as they arrive; what comes out: lines, or "dropped:N".
+    QTest::addColumn<QList<QByteArray>>("chunks");
+    QTest::addColumn<QStringList>("items");
+    const QByteArray full(kdr::LineBuffer::kCapacity - 1, 'A');
+    QTest::newRow("two lines in one chunk") << QList<QByteArray>{"\x01 1\x04\x01 2\x04"} << QStringList{"\x01 1\x04", "\x01 2\x04"};
+    QTest::newRow("a line over three chunks") << QList<QByteArray>{"\x01", " 5", "1E2401\x04"} << QStringList{"\x01 51E2401\x04"};
+    QTest::newRow("no EOT yet") << QList<QByteArray>{"\x01 1"} << QStringList{};
+    QTest::newRow("exactly the buffer") << QList<QByteArray>{full + "\x04"} << QStringList{QString::fromLatin1(full + "\x04")};
+    QTest::newRow("one byte over, then a good line")
+        << QList<QByteArray>{full + "A\x04\x01 1\x04"} << QStringList{"dropped:4097", "\x01 1\x04"};
+    QTest::newRow("endless line over many chunks")
+        << QList<QByteArray>{full, full, full + "\x04", "\x01 2\x04"} << QStringList{QStringLiteral("dropped:%1").arg(3 * full.size() + 1), "\x01 2\x04"};
+}
+
+void TestCodec::lineBuffer()
+{
+    QFETCH(QList<QByteArray>, chunks);
+    QFETCH(QStringList, items);
+    kdr::LineBuffer buf;
+    QStringList got;
+    for (const QByteArray &c : chunks) {
+        buf.append(c);
+        while (auto it = buf.take()) got << (it->dropped ? QStringLiteral("dropped:%1").arg(it->dropped) : QString::fromLatin1(it->line));
+    }
+    QCOMPARE(got, items);
 }
 
 QTEST_GUILESS_MAIN(TestCodec)

@@ -64,13 +64,14 @@ void SimSerialLink::onBytes(const QByteArray &bytes)
 {
     if (!m_open) return;
     m_rx.append(bytes);
-    int eot;
-    while (m_open && (eot = int(m_rx.indexOf(kdr::kEOT))) >= 0) {
-        const QByteArray line = m_rx.left(eot + 1);
-        m_rx.remove(0, eot + 1);
-        emit lineReceived(line);
+    while (m_open) {
+        const auto it = m_rx.take();
+        if (!it) break;
+        if (it->dropped)
+            emit lineDiscarded(it->dropped);
+        else
+            emit lineReceived(it->line);
     }
-    if (m_rx.size() > 4096) m_rx.clear(); // a 4096-byte receive buffer without a line end overflows
 }
 
 void SimSerialLink::onPortLost(const QString &reason)

@@ -16,6 +16,7 @@
 //     QString err;
 //     link.open("sim", 28800, 2, &err);
 
+#include "bus/LineBuffer.h"
 #include "bus/SerialLink.h"
 #include "kdrsim/SimBus.h"
 
@@ -54,7 +55,7 @@ private:
     int m_baud = 9600;
     int m_stopBits = 1;
     bool m_open = false;
-    QByteArray m_rx;
+    kdr::LineBuffer m_rx; // the program's side of the port: same buffer as a real one
 };
 
 } // namespace kdr::sim
