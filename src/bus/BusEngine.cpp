@@ -245,32 +245,28 @@ void BusEngine::TSearchKDR()
     }
 }
 
+// A request about the selected reader: over M:BUS acknowledged before its data line, at 9600 the
+// data line is the answer.
+void BusEngine::sendReaderQuery(const ReaderQuery &q)
+{
+    log(q.logLine);
+    const bool mbus = isMBus();
+    op.OperationState = mbus ? q.mbusState : q.hlxState;
+    op.AwaitAck = mbus;
+    sendRequest(mbus ? MakeMBusTelegram(currentSerial(), q.mbusData)
+                     : MakeHlxSerialTelegram(currentSerial(), q.hlxGroup, q.hlxCode));
+}
+
 void BusEngine::TGetVersion()
 {
-    log(QStringLiteral("> Requesting software version"));
-    if (isMBus()) {
-        op.OperationState = MBusState::GetVersion;
-        op.AwaitAck = true;
-        sendRequest(MakeMBusTelegram(currentSerial(), MBusVersionData));
-    } else {
-        op.OperationState = HlxState::GetVersion;
-        op.AwaitAck = false;
-        sendRequest(MakeHlxSerialTelegram(currentSerial(), QStringLiteral("5"), QStringLiteral("C0")));
-    }
+    sendReaderQuery({QStringLiteral("> Requesting software version"), MBusState::GetVersion, MBusVersionData,
+                     HlxState::GetVersion, QStringLiteral("5"), QStringLiteral("C0")});
 }
 
 void BusEngine::TGetCardNo()
 {
-    log(QStringLiteral("> Requesting total card number writed"));
-    if (isMBus()) {
-        op.OperationState = MBusState::GetTotalCardNo;
-        op.AwaitAck = true;
-        sendRequest(MakeMBusTelegram(currentSerial(), MBusCardCountData));
-    } else {
-        op.OperationState = HlxState::GetCardNo;
-        op.AwaitAck = false;
-        sendRequest(MakeHlxSerialTelegram(currentSerial(), QStringLiteral("6"), QStringLiteral("C8")));
-    }
+    sendReaderQuery({QStringLiteral("> Requesting total card number writed"), MBusState::GetTotalCardNo, MBusCardCountData,
+                     HlxState::GetCardNo, QStringLiteral("6"), QStringLiteral("C8")});
 }
 
 void BusEngine::TSelMemReadDevice()

@@ -258,6 +258,14 @@ private:
 
     // Step bodies.
     void TSearchKDR();
+    struct ReaderQuery {
+        QString logLine;
+        int mbusState;
+        QString mbusData;
+        int hlxState;
+        QString hlxGroup, hlxCode;
+    };
+    void sendReaderQuery(const ReaderQuery &q);
     void TGetVersion();
     void TGetCardNo();
     void TSelMemReadDevice();
