@@ -50,8 +50,6 @@ bool commandEnabled(CommandRule rule, const CommandInputs &in);
 // Button name -> enabled, for every row of the table.
 QHash<QString, bool> commandStates(const CommandInputs &in);
 
-// "Rename file", "Remove file" and the note text follow the reader list (SetMainFileBtn).
-inline bool fileButtonsEnabled(int readerRows) { return readerRows > 0; }
 // "Delete card(s)" and "Set function(s)" need a saved card number in the current slot.
 inline bool cardButtonsEnabled(bool currentSlotHasSavedCard) { return currentSlotHasSavedCard; }
 

@@ -61,9 +61,6 @@ public:
     void enableControls();
     bool controlsDisabled() const { return m_freeze > 0; }
 
-    // Tables the user may edit treat a row change as a change of the stored data; listeners use it.
-    void touch(int rec) { notifyRecord(rec, -1); }
-
 signals:
     void reset();
     void recordChanged(int rec, int field); // field -1: whole record
