@@ -280,15 +280,24 @@ void BusEngine::TSelMemReadDevice()
         return;
     }
     if (m_memory) m_memory->prepareSelMemRead(*this);
-    op.OperationState = HlxState::SelMemAccess;
+    sendPageSelect(HlxState::SelMemAccess);
+}
+
+void BusEngine::TSelSubMemReadDevice() { sendSubPageSelect(HlxState::SelSubPage); }
+
+// 9600: the page select (carrying the reader's serial) and the subpage select, for reading and
+// writing alike; only the state they leave for the acknowledge differs.
+void BusEngine::sendPageSelect(int state)
+{
+    op.OperationState = state;
     op.AwaitAck = true;
     log(QStringLiteral("> Selecting KDR for mem access, Page %1...").arg(op.CurPage - FirstPage));
     sendRequest(MakeHlxTelegram(op.CurPage, currentSerial(), true));
 }
 
-void BusEngine::TSelSubMemReadDevice()
+void BusEngine::sendSubPageSelect(int state)
 {
-    op.OperationState = HlxState::SelSubPage;
+    op.OperationState = state;
     op.AwaitAck = true;
     log(QStringLiteral("> Selecting SubPage %1...").arg(op.CurSubPage - FirstSubPage));
     sendRequest(MakeHlxTelegram(op.CurSubPage, -1, false));
@@ -315,21 +324,9 @@ void BusEngine::TReadCards()
         stopStep(Step::ReadCards); // nobody advances the location: never repeat the same request
 }
 
-void BusEngine::TSelMemWriteDevice()
-{
-    op.OperationState = HlxState::SelMemAccessWrite;
-    op.AwaitAck = true;
-    log(QStringLiteral("> Selecting KDR for mem access, Page %1...").arg(op.CurPage - FirstPage));
-    sendRequest(MakeHlxTelegram(op.CurPage, currentSerial(), true));
-}
+void BusEngine::TSelMemWriteDevice() { sendPageSelect(HlxState::SelMemAccessWrite); }
 
-void BusEngine::TSelSubMemWriteDevice()
-{
-    op.OperationState = HlxState::SelSubPageWrite;
-    op.AwaitAck = true;
-    log(QStringLiteral("> Selecting SubPage %1...").arg(op.CurSubPage - FirstSubPage));
-    sendRequest(MakeHlxTelegram(op.CurSubPage, -1, false));
-}
+void BusEngine::TSelSubMemWriteDevice() { sendSubPageSelect(HlxState::SelSubPageWrite); }
 
 void BusEngine::TWriteCard()
 {

@@ -266,6 +266,8 @@ private:
         QString hlxGroup, hlxCode;
     };
     void sendReaderQuery(const ReaderQuery &q);
+    void sendPageSelect(int state);
+    void sendSubPageSelect(int state);
     void TGetVersion();
     void TGetCardNo();
     void TSelMemReadDevice();

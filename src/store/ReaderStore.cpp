@@ -8,7 +8,6 @@
 #include "store/VtdFile.h"
 #include "store/Workspace.h"
 
-#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
